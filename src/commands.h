@@ -1,0 +1,51 @@
+// Device operations: discovery and start-up, the answer wait, the receiver
+// settings, the information report, the user memory cells and the help screen.
+#pragma once
+
+#include <cstdint>
+
+// Names of the multichannel modes 0 to 5.
+extern const char *const MultiChannelModes[6];
+
+// Discovery, start-up and the answer wait.
+int enumerate_talmir_devs(void);
+int initialize_hardware(void);
+int32_t HID_wait_For_ACK(void);
+
+// Receiver settings.
+int RF_Gain_Db_to_Int(int value);
+int set_rf_gain(int gain, int channel);
+int set_rf_gain_indexed(int gain, int channel);
+int save_defaults(void);
+int set_multichannel_mode(int mode, int channel);
+int set_leds_on_off(int mode);
+int set_fe_gain(int gain);
+int set_rx_frequency(uint32_t frequency, int channel);
+int set_usb_mode(uint32_t mode);
+int save_main_clock_freq(uint32_t frequency);
+int save_usb_sample_rate(uint32_t SampleRate);
+int save_diversity_sample_rate(uint32_t SampleRate);
+int set_new_sample_rate(uint32_t SampleRate);
+int set_agc_mode(int mode);
+int get_agc_state(void);
+uint32_t get_agc_level_state(void);
+int set_r820t_lna_agc_mode(char mode);
+int set_r820t_mix_agc_mode(char mode);
+int set_r820t_lna_gain(unsigned char gain);
+int set_r820t_mix_gain(unsigned char gain);
+int save_mac_word(int mac_word);
+uint16_t get_mac_word(void);
+int start_data_stream(int command);
+int reset_sdr(void);
+
+// Information report.
+int Get_SDR_Information(void);
+
+// User memory cells and the backup file.
+int get_user_memory(int address, uint32_t *freq, int *mode, int *trvtr_index);
+int save_user_memory(int address, uint32_t freq, int mode, int trvtr_index);
+int read_user_memory_to_file(const char *file_name);
+int restore_user_memory_from_file(const char *file_name);
+
+// Help screen.
+int show_help_information(void);

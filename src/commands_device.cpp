@@ -1,0 +1,76 @@
+// Receiver discovery (-L), the open at the start of a run, and the one
+// answer read after every report.
+#include "commands.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "fe_interface.h"
+
+namespace {
+
+// hidapi may leave a string out; the listing shows it as empty.
+const wchar_t *or_empty(const wchar_t *s) { return s != nullptr ? s : L""; }
+
+int list_devices(unsigned short vendor_id, unsigned short product_id) {
+    int count = 0;
+    hid_device_info *list = hid_enumerate(vendor_id, product_id);
+    for (hid_device_info *d = list; d != nullptr; d = d->next) {
+        printf("Device Found\n  type: %04hx %04hx\n  path: %s\n  serial_number: %ls", d->vendor_id,
+               d->product_id, d->path != nullptr ? d->path : "", or_empty(d->serial_number));
+        printf("\n");
+        printf("  Manufacturer: %ls\n", or_empty(d->manufacturer_string));
+        printf("  Product:      %ls\n", or_empty(d->product_string));
+        printf("\n");
+        count++;
+    }
+    hid_free_enumeration(list);
+    return count;
+}
+
+} // namespace
+
+int enumerate_talmir_devs(void) {
+    printf("Trying to enumerate USB-HID devices ->");
+    int count = list_devices(0x255D, 0x0002);
+    printf("PID(0x0002)=%i , ", count);
+    count = list_devices(0x255D, 0x0006);
+    printf("PID(0x0006)=%i\n\r", count);
+    return count;
+}
+
+int initialize_hardware(void) {
+    char description[128];
+    memset(description, 0, sizeof description);
+    printf("Init HID interface - Blocking I/O mode!!! \n");
+    HID_Device_Enumerate();
+    if (HID_Device_Init(description) != 0) {
+        printf("%s device was found!!!\n", description);
+        return 0;
+    }
+    printf("%s", description);
+    return -1;
+}
+
+int32_t HID_wait_For_ACK(void) {
+    unsigned char answer[64];
+    memset(answer, 0, sizeof answer);
+    if (HID_Read_Data(reinterpret_cast<char *>(answer)) <= 0) {
+        printf("USB IO timeout!\r\n");
+        return -1;
+    }
+    switch (answer[0]) {
+    case 6: {
+        unsigned char command = 0;
+        uint32_t value = HID_Get_Generic_Report(&command, answer);
+        if (command == 28)
+            printf("ACK rprt=%i, cmd=%i \n\r", command, static_cast<int32_t>(value));
+        return static_cast<int32_t>(value);
+    }
+    case 7:
+        printf("ACK Frequency \n\r");
+        return 0;
+    default:
+        return 0;
+    }
+}

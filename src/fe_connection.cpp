@@ -1,0 +1,278 @@
+// The connection to the receiver: settings from the command line, the open
+// over USB HID or the drive's command files, and moving one report and one
+// answer over whichever transport is open (the TCP tunnel included).
+#include "fe_interface.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "tcp_shell.h"
+
+volatile int hid_status = 0;
+hid_device *fe_handle = nullptr;
+int HID_COMMAND_SIZE = 7;
+volatile int hid_tcp_network_flag = 0;
+unsigned char hid_tcp_packet[32] = {0};
+volatile int hid_command_send_state = 0;
+char Gpath_name[256] = {0};
+const char default_path_name[] = "G:\\";
+wchar_t USB_Serial_number[256] = {0};
+wchar_t *SerialNumber = nullptr;
+wchar_t wstr[256] = {0};
+
+static plat_file msd_handle; // command.in, the answer file
+static plat_file CommOut;    // command.out, the request file
+
+namespace {
+
+struct receiver_identity {
+    unsigned short vendor_id;
+    unsigned short product_id;
+    int command_size;
+};
+
+// Tried in this order; the first that opens wins.
+constexpr receiver_identity identities[] = {
+    {0x0483, 0x5932, 5},
+    {0x255D, 0x0002, 7},
+    {0x255D, 0x0001, 5},
+    {0x255D, 0x0006, 7},
+};
+
+constexpr size_t MSG_SIZE = 128;
+constexpr size_t FILE_NAME_SIZE = 256;
+
+// Copies `text` into the caller's 128-byte message buffer, cut to fit.
+void put_msg(char *msg, const char *text) { snprintf(msg, MSG_SIZE, "%s", text); }
+
+} // namespace
+
+void MSD_Envy_Init(void) { memset(Gpath_name, 0, sizeof Gpath_name); }
+
+int SetMSDPath(const char *p_name) {
+    memset(Gpath_name, 0, sizeof Gpath_name);
+    if (p_name != nullptr)
+        strncpy(Gpath_name, p_name, sizeof Gpath_name - 1);
+    return 0;
+}
+
+int Set_USB_Serial_number(wchar_t *serial) {
+    if (serial == nullptr)
+        return -1;
+    SerialNumber = USB_Serial_number;
+    wmemset(USB_Serial_number, 0, 256);
+    wcsncpy(USB_Serial_number, serial, 255);
+    return 0;
+}
+
+int HID_Device_Enumerate(void) {
+    // Only the first three identities are probed; the first hit ends the probe.
+    for (int i = 0; i < 3; i++) {
+        hid_device_info *list = hid_enumerate(identities[i].vendor_id, identities[i].product_id);
+        if (list != nullptr) {
+            hid_free_enumeration(list);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int HID_Device_Init_HID(char *msg) {
+    fe_handle = nullptr;
+    for (const receiver_identity &id : identities) {
+        fe_handle = hid_open(id.vendor_id, id.product_id, SerialNumber);
+        if (fe_handle != nullptr) {
+            HID_COMMAND_SIZE = id.command_size;
+            break;
+        }
+    }
+    if (fe_handle == nullptr) {
+        put_msg(msg, "Unable to open device!");
+        hid_status = 0;
+        return 0;
+    }
+    hid_status = 1;
+    wmemset(wstr, 0, 256);
+    hid_set_nonblocking(fe_handle, 0);
+    if (hid_get_product_string(fe_handle, wstr, 255) < 0) {
+        put_msg(msg, "Unable to read product string");
+    } else {
+        wstr[255] = L'\0';
+        // Narrow the product string character by character; anything that
+        // is not plain ASCII shows as '?'.
+        size_t n = 0;
+        for (; n < MSG_SIZE - 1 && wstr[n] != L'\0'; n++)
+            msg[n] = (wstr[n] > 0 && wstr[n] < 0x80) ? static_cast<char>(wstr[n]) : '?';
+        msg[n] = '\0';
+    }
+    hid_set_nonblocking(fe_handle, 0);
+    return 1;
+}
+
+int HID_Device_Init_MSD(char *msg, const char *path_name) {
+    char in_name[FILE_NAME_SIZE];
+    char out_name[FILE_NAME_SIZE];
+    int in_len = snprintf(in_name, sizeof in_name, "%scommand.in", path_name);
+    int out_len = snprintf(out_name, sizeof out_name, "%scommand.out", path_name);
+    if (in_len < 0 || out_len < 0 || static_cast<size_t>(out_len) >= sizeof out_name ||
+        static_cast<size_t>(in_len) >= sizeof in_name) {
+        // The names would not fit: open nothing rather than a cut name.
+        put_msg(msg, "Unable to open Input device!\r\n");
+        fprintf(stderr, "The TALMIR path is too long: %zu characters, at most 244 fit\n",
+                strlen(path_name));
+        hid_status = 0;
+        return 0;
+    }
+    if (!plat_file_open_exclusive(in_name, &msd_handle)) {
+        put_msg(msg, "Unable to open Input device!\r\n");
+        fprintf(stderr, "Input file %s open  error %li\n\r", in_name, plat_last_error());
+        hid_status = 0;
+        return 0;
+    }
+    if (!plat_file_open_exclusive(out_name, &CommOut)) {
+        long err = plat_last_error();
+        plat_file_close(&msd_handle);
+        put_msg(msg, "Unable to open Output device!\r\n");
+        hid_status = 0;
+        fprintf(stderr, "Output file error %li\n\r", err);
+        return 0;
+    }
+    HID_COMMAND_SIZE = 7;
+    put_msg(msg, "TALMIR MSD Device");
+    printf("%s\n", msg);
+    hid_status = 2;
+    return 1;
+}
+
+int HID_Device_Init(char *msg) {
+    if (HID_Device_Init_HID(msg) == 1)
+        return 1;
+    const char *path;
+    if (Gpath_name[0] != '\0') {
+        printf("The TALMIR path is: %s\n\r", Gpath_name);
+        path = Gpath_name;
+    } else {
+        printf("The TALMIR path was not defined, use default: %s\n\r", default_path_name);
+        path = default_path_name;
+    }
+    return HID_Device_Init_MSD(msg, path);
+}
+
+int HID_Device_Reconnect(char *msg) {
+    if (hid_status != 0)
+        HID_Close();
+    return HID_Device_Init(msg);
+}
+
+int HID_Close(void) {
+    if (fe_handle != nullptr) {
+        hid_close(fe_handle);
+        fe_handle = nullptr;
+    }
+    return 0;
+}
+
+int HID_Write_Data(unsigned char *report) {
+    if (hid_tcp_network_flag == 1) {
+        unsigned char message[16] = {0};
+        message[0] = static_cast<unsigned char>(HID_COMMAND_SIZE + 2);
+        message[1] = 0xE0;
+        memcpy(message + 2, report, static_cast<size_t>(HID_COMMAND_SIZE));
+        tcp_send_hid_command(message, HID_COMMAND_SIZE + 2);
+        hid_command_send_state = 1;
+        return 1;
+    }
+    if (hid_status == 1) {
+        if (fe_handle == nullptr)
+            return 0;
+        int result = hid_write(fe_handle, report, static_cast<size_t>(HID_COMMAND_SIZE));
+        hid_command_send_state = result > 0 ? 1 : 0;
+        return result;
+    }
+    if (hid_status == 2 && plat_file_valid(&CommOut)) {
+        unsigned char *sector = static_cast<unsigned char *>(plat_sector_alloc());
+        if (sector == nullptr) {
+            printf("Cannot allocate buffer!\r\n");
+            return -1;
+        }
+        memset(sector, 0, PLAT_SECTOR_SIZE);
+        memcpy(sector, report, static_cast<size_t>(HID_COMMAND_SIZE));
+        bool ok = plat_file_write_sector(&CommOut, sector);
+        plat_sector_free(sector);
+        hid_command_send_state = ok ? 1 : 0;
+        return ok ? 1 : 0;
+    }
+    return 0;
+}
+
+int HID_Read_Data(char *buf) {
+    buf[0] = 0;
+    if (hid_tcp_network_flag == 1) {
+        if ((hid_tcp_packet[1] & 0xE0) == 0xE0 && hid_tcp_packet[0] != 0) {
+            memcpy(buf, hid_tcp_packet + 2, static_cast<size_t>(HID_COMMAND_SIZE));
+            hid_tcp_packet[0] = 0;
+            return HID_COMMAND_SIZE;
+        }
+        return 0;
+    }
+    if (hid_status == 1 && fe_handle != nullptr) {
+        hid_set_nonblocking(fe_handle, 0);
+        int result = hid_read_timeout(fe_handle, reinterpret_cast<unsigned char *>(buf),
+                                      static_cast<size_t>(HID_COMMAND_SIZE), HID_READ_TIMEOUT_MS);
+        if (result < 5)
+            return -1;
+        hid_command_send_state = 0;
+        return result;
+    }
+    if (hid_status == 2 && plat_file_valid(&msd_handle)) {
+        unsigned char *sector = static_cast<unsigned char *>(plat_sector_alloc());
+        if (sector == nullptr) {
+            printf("Cannot allocate buffer!\r\n");
+            return -1;
+        }
+        memset(sector, 0, PLAT_SECTOR_SIZE);
+        // Poll the answer file every millisecond, for as long as a HID read
+        // would wait: a receiver that never answers ends as a time-out.
+        const uint64_t deadline = plat_monotonic_ms() + HID_READ_TIMEOUT_MS;
+        for (;;) {
+            if (plat_file_read_sector(&msd_handle, sector) && sector[0] != 0) {
+                memcpy(buf, sector, static_cast<size_t>(HID_COMMAND_SIZE));
+                sector[0] = 0;
+                bool ok = plat_file_write_sector(&msd_handle, sector);
+                plat_sector_free(sector);
+                hid_command_send_state = 0;
+                return ok ? 1 : 0;
+            }
+            if (plat_monotonic_ms() >= deadline)
+                break;
+            plat_sleep_ms(1);
+        }
+        plat_sector_free(sector);
+        return -1;
+    }
+    return 0;
+}
+
+int HID_wait_device_answer(void) {
+    int counter = 0;
+    while (hid_command_send_state != 0) {
+        plat_sleep_ms(1);
+        if (counter > 999)
+            return -1;
+        counter++;
+    }
+    return 0;
+}
+
+void hid_change_tcp_network_flag(int state) { hid_tcp_network_flag = state; }
+
+int hid_save_recieved_tcp_packet(char *data, int size) {
+    if (data == nullptr || size <= 0)
+        return 0;
+    size_t n = static_cast<size_t>(size) < sizeof hid_tcp_packet ? static_cast<size_t>(size)
+                                                                   : sizeof hid_tcp_packet;
+    memcpy(hid_tcp_packet, data, n);
+    return 0;
+}

@@ -1,0 +1,164 @@
+// Front-end protocol: the one connection a run has with the receiver, the
+// report builders for every receiver command, the answer decoders and the
+// gain scales.
+#pragma once
+
+#include <cstdint>
+#include <cwchar>
+
+#include <hidapi.h>
+
+// ---------------------------------------------------------------------------
+// Connection state
+// ---------------------------------------------------------------------------
+
+// Local transport that is open: 0 none, 1 USB HID, 2 mass-storage files.
+extern volatile int hid_status;
+extern hid_device *fe_handle;
+// Report bytes that travel per report and per answer: 5 or 7.
+extern int HID_COMMAND_SIZE;
+// 1 while the TCP transport is open; takes precedence over hid_status.
+extern volatile int hid_tcp_network_flag;
+// Last tunnel message received; byte 0 not zero marks it unconsumed.
+extern unsigned char hid_tcp_packet[32];
+// 1 from a successful report write until an answer has been read.
+extern volatile int hid_command_send_state;
+extern char Gpath_name[256];
+extern const char default_path_name[];
+extern wchar_t USB_Serial_number[256];
+extern wchar_t *SerialNumber;
+extern wchar_t wstr[256];
+
+// How long a read waits for the receiver's answer, in milliseconds, on USB
+// HID and on the drive files alike.
+constexpr int HID_READ_TIMEOUT_MS = 1000;
+
+// ---------------------------------------------------------------------------
+// Connection settings, open, close and report exchange
+// ---------------------------------------------------------------------------
+
+void MSD_Envy_Init(void);
+int SetMSDPath(const char *p_name);
+int Set_USB_Serial_number(wchar_t *serial);
+
+int HID_Device_Enumerate(void);
+int HID_Device_Init(char *msg);
+int HID_Device_Init_HID(char *msg);
+int HID_Device_Init_MSD(char *msg, const char *path_name);
+int HID_Device_Reconnect(char *msg);
+int HID_Close(void);
+
+int HID_Write_Data(unsigned char *report);
+int HID_Read_Data(char *buf);
+int HID_wait_device_answer(void);
+
+// Tunnel hooks used by the TCP link.
+void hid_change_tcp_network_flag(int state);
+int hid_save_recieved_tcp_packet(char *data, int size);
+
+// ---------------------------------------------------------------------------
+// Report builders. Each fills a zeroed 7-byte report, hands it to
+// HID_Write_Data and returns that result.
+// ---------------------------------------------------------------------------
+
+int HID_Send_Generic_Command_No_Param(uint8_t command);
+int HID_Send_Generic_Long_Data(uint8_t command, uint32_t eeprom_data);
+int HID_Send_EEPROM_Data(uint8_t VirtAddress, uint16_t eeprom_data);
+int HID_Get_EEPROM_Data(uint8_t VirtAddress);
+
+int HID_Set_Frequency(uint32_t frequency, int channel);
+int HID_Get_Frequency(int channel);
+int HID_ChangeFE_Gain(int index, int fe_handle);
+long HID_Get_Init_Status(void);
+int HID_ChangeRF_Gain(int channel, int dac_value);
+int HID_Check_FW_Version(int value);
+int HID_Send_console_char(int value);
+int HID_console_On(int value);
+int HID_Send_defaults_to_EEPROM(void);
+int HID_Get_Sample_Rate(void);
+int HID_Get_Sample_Rate_No_set(void);
+int HID_Get_Diversity_Mode(void);
+int HID_Get_SDR_IP_Address(void);
+int HID_Get_SDR_IP_Mask(void);
+int HID_Get_Gateway_IP_Address(void);
+int HID_Get_DST_IP_Address(void);
+int HID_Get_UDP_Port(void);
+int HID_Save_SDR_IP_Address(uint32_t ip_address);
+int HID_Save_SDR_IP_Mask(uint32_t ip_mask);
+int HID_Save_Gateway_IP_Address(uint32_t ip_address);
+int HID_Save_DST_IP_Address(uint32_t ip_address);
+int HID_Save_UDP_Port(uint32_t port);
+int HID_Start_UDP_Stream(uint32_t command);
+int HID_Get_Serial_Number(void);
+int HID_Set_New_Sample_Rate(uint32_t SampleRate);
+int HID_Change_VCO_voltage(int vco_value);
+int HID_Get_VCO_voltage(void);
+int HID_Save_Gain_Table(uint16_t gain_table);
+int HID_Get_Gain_Table(void);
+int HID_Change_BPF_Tune(uint16_t bpf_value);
+int HID_Get_Sync_State(void);
+int HID_Get_HW_CPLD_SN(void);
+int HID_Firmware_Upgrade(void);
+int HID_Send_To_Flash_HalfWord(uint16_t address, uint16_t data);
+int HID_Set_Broadcast_Flag(uint32_t command);
+int HID_Get_Broadcast_Flag(void);
+int HID_Send_LPF_Bypass(int16_t command);
+int HID_Set_Multichannel_Mode(int mode, int channel);
+int HID_Set_Multicast_Flag(uint32_t command);
+int HID_Set_ID_String(uint32_t command);
+int HID_Get_Emulation_ID(void);
+int HID_Save_Default_ID(uint32_t command);
+int HID_SoftReset_SDR(void);
+int HID_Get_DHCP_Server_State(void);
+int HID_Set_DHCP_Server_State(int command);
+int HID_Set_Phase_Shift(int phase, int channel);
+int HID_Get_CPLD2_SN(void);
+int HID_Send_USB_Mode(int16_t command);
+int HID_Set_Overload_Mode(int mode);
+int HID_Get_AGC_Level(int channel);
+int HID_Get_AGC_State(void);
+int HID_Set_MultiStream_Mode(int mode);
+int HID_Get_MultiStream_Mode(void);
+int HID_Save_Multistream_mode(uint16_t mode);
+int HID_Set_LED_On_Off(char mode);
+int HID_Set_R820T_frequency(uint32_t frequency);
+int HID_Set_R820T_LNA_Gain(uint8_t gain);
+int HID_Set_R820T_MIX_Gain(uint8_t gain);
+int HID_Set_R820T_VGA_Gain(uint8_t gain);
+int HID_Set_R820T_LNA_AGC(char mode);
+int HID_Set_R820T_Mixer_AGC(char mode);
+int HID_Set_R820T_IF_BW(uint8_t bw);
+int HID_Set_R820T_PWR_On_Off(char mode);
+int HID_Set_R820T_HP_BW(uint8_t bw);
+int HID_Set_R820T_LP_BW(uint8_t bw);
+int HID_Save_VHF_Reference_Clock(int Reference_clock);
+int HID_Get_VHF_Reference_Clock(void);
+int HID_Save_MAC_word(uint32_t macw);
+int HID_Get_MAC_word(void);
+int HID_Save_User_Memory(int address, uint32_t data);
+int HID_Get_User_Memory(int address);
+int HID_Get_Subversion(void);
+int HID_Init_FE(void);
+
+// Composite EEPROM functions: two EEPROM reports with the answer-flag wait
+// between them.
+int HID_Get_Main_Clock_Frequency(void);
+int HID_Send_Main_Clock_Frequency(uint32_t main_frequency);
+int HID_Send_Sample_Rate(uint32_t SampleRate);
+int HID_Send_Diversity_Sample_Rate(uint32_t SampleRate);
+int HID_Send_Diversity_Mode(int16_t mode);
+int HID_Save_Default_VCO_voltage(int vco_value);
+
+// Answer decoders.
+uint32_t HID_Read_Frequency(const unsigned char *buf);
+uint32_t HID_Get_Generic_Report(unsigned char *generic_command, const unsigned char *buf);
+
+// ---------------------------------------------------------------------------
+// RF and FE gain scales
+// ---------------------------------------------------------------------------
+
+extern const int GainIndex[7];
+extern const double GainTable[7];
+int RF_Gain_Calc(int value);
+double RF_Gain_Int_2_Double(int value);
+int RF_Gain_IntDb_2_Int(int gain);

@@ -1,0 +1,42 @@
+// The operating-system services the utility needs, behind one small
+// interface: the receiver drive's command files, sector buffers, sleeping,
+// the clock and the last error code. This file and its POSIX implementation
+// are the only places that know the operating system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr size_t PLAT_SECTOR_SIZE = 512;
+
+// A command file on the receiver's drive, opened so that every write reaches
+// the drive at once and every read comes from the drive, not from a cache.
+struct plat_file {
+    int fd = -1;
+    bool direct = false; // opened with direct I/O; otherwise cached pages are dropped before reads
+};
+
+// Opens an existing file for reading and writing, sharing it with nobody
+// (a second opener fails). Returns true on success; on failure the last
+// error code tells why and `f` stays closed.
+bool plat_file_open_exclusive(const char *path, plat_file *f);
+void plat_file_close(plat_file *f);
+bool plat_file_valid(const plat_file *f);
+// Reads or writes the whole first sector (offset 0) from or into a
+// sector buffer. Return true when all 512 bytes moved.
+bool plat_file_read_sector(plat_file *f, void *sector);
+bool plat_file_write_sector(plat_file *f, const void *sector);
+
+// A 512-byte buffer aligned on 512 bytes, or null.
+void *plat_sector_alloc(void);
+void plat_sector_free(void *sector);
+
+void plat_sleep_ms(unsigned ms);
+// Milliseconds on a clock that never jumps.
+uint64_t plat_monotonic_ms(void);
+// The system's code for the last failed call.
+long plat_last_error(void);
+
+// Socket layer start and stop. POSIX has no such layer: start always succeeds.
+int plat_socket_startup(void);
+void plat_socket_cleanup(void);

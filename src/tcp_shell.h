@@ -1,0 +1,17 @@
+// TCP link to a networked receiver: control item messages and the report
+// tunnel.
+#pragma once
+
+#include <cstdint>
+
+int open_tcp_connection(const char *ip, int port);
+void close_tcp(void);
+int TCP_write(const unsigned char *block, int size);
+int tcp_send_hid_command(const unsigned char *block, int size);
+int tcp_send_frequency(uint32_t frequency, int channel);
+int tcp_send_sample_rate(uint32_t sample_rate);
+int tcp_set_udp_rx_state(uint8_t command);
+int tcp_set_rf_gain_state(int channel, int8_t gain);
+void tcp_set_pending_flag(void);
+void tcp_clear_pending_flag(void);
+int tcp_get_pending_flag(void);
