@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fe_access_hint.h"
+#include "platform/drive.h"
 #include "platform/platform.h"
 #include "tcp_shell.h"
 
@@ -89,6 +91,10 @@ int HID_Device_Init_HID(char *msg) {
         }
     }
     if (fe_handle == nullptr) {
+        // A receiver that is plugged in but cannot be opened gets one hint line.
+        for (const receiver_identity &id : identities)
+            if (HID_Access_Hint(id.vendor_id, id.product_id, SerialNumber) != 0)
+                break;
         put_msg(msg, "Unable to open device!");
         hid_status = 0;
         return 0;
@@ -154,8 +160,12 @@ int HID_Device_Init(char *msg) {
         printf("The TALMIR path is: %s\n\r", Gpath_name);
         path = Gpath_name;
     } else {
-        printf("The TALMIR path was not defined, use default: %s\n\r", default_path_name);
-        path = default_path_name;
+        // On Linux the receiver's drive is looked for among the mounts first.
+        static char found_path[sizeof Gpath_name];
+        path = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, found_path, sizeof found_path)
+                   ? found_path
+                   : default_path_name;
+        printf("The TALMIR path was not defined, use default: %s\n\r", path);
     }
     return HID_Device_Init_MSD(msg, path);
 }
