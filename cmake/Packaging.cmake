@@ -1,0 +1,121 @@
+# Installing kestrel like ordinary Linux software, and its Debian package.
+#
+#   cmake --install build                  binaries, man pages, udev rules, completion
+#   scripts/package                        kestrel_<version>_<arch>.deb
+#
+# Layout under the install prefix:
+#   bin/kestrel, bin/kestrel-sim
+#   share/man/man1/kestrel.1.gz, share/man/man1/kestrel-sim.1.gz
+#   lib/udev/rules.d/60-kestrel.rules       (udev reads it under /usr only)
+#   share/bash-completion/completions/kestrel
+#   share/doc/kestrel/copyright, share/doc/kestrel/changelog.gz
+
+set(KESTREL_DIST_DIR ${CMAKE_CURRENT_LIST_DIR}/../dist)
+get_filename_component(KESTREL_DIST_DIR ${KESTREL_DIST_DIR} ABSOLUTE)
+
+set(KESTREL_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
+    "Where the udev rules go, relative to the install prefix or absolute")
+set(KESTREL_BASH_COMPLETION_DIR "${CMAKE_INSTALL_DATADIR}/bash-completion/completions" CACHE STRING
+    "Where the bash completion goes, relative to the install prefix or absolute")
+set(KESTREL_PACKAGE_MAINTAINER "kestrel developers <kestrel@example.org>" CACHE STRING
+    "Maintainer named in the Debian package")
+
+# Directories made by the install are readable by all, whatever the umask.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+# Man pages and the changelog are installed compressed, as Debian wants them;
+# gzip -n keeps the output the same from build to build.
+set(KESTREL_MAN_PAGES kestrel.1)
+if(TARGET kestrel-sim)
+  list(APPEND KESTREL_MAN_PAGES kestrel-sim.1)
+endif()
+set(KESTREL_COMPRESSED "")
+foreach(page IN LISTS KESTREL_MAN_PAGES)
+  add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/dist/${page}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/dist
+    COMMAND gzip -9n -c ${KESTREL_DIST_DIR}/${page} > ${CMAKE_BINARY_DIR}/dist/${page}.gz
+    DEPENDS ${KESTREL_DIST_DIR}/${page}
+    COMMENT "Compressing ${page}"
+    VERBATIM)
+  list(APPEND KESTREL_COMPRESSED ${CMAKE_BINARY_DIR}/dist/${page}.gz)
+endforeach()
+configure_file(${KESTREL_DIST_DIR}/changelog.in ${CMAKE_BINARY_DIR}/dist/changelog @ONLY)
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/dist/changelog.gz
+  COMMAND gzip -9n -c ${CMAKE_BINARY_DIR}/dist/changelog > ${CMAKE_BINARY_DIR}/dist/changelog.gz
+  DEPENDS ${CMAKE_BINARY_DIR}/dist/changelog
+  VERBATIM)
+list(APPEND KESTREL_COMPRESSED ${CMAKE_BINARY_DIR}/dist/changelog.gz)
+add_custom_target(kestrel_dist_files ALL DEPENDS ${KESTREL_COMPRESSED})
+
+if(TARGET kestrel-sim)
+  install(TARGETS kestrel-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+foreach(page IN LISTS KESTREL_MAN_PAGES)
+  install(FILES ${CMAKE_BINARY_DIR}/dist/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+install(FILES ${KESTREL_DIST_DIR}/60-kestrel.rules DESTINATION ${KESTREL_UDEV_RULES_DIR})
+install(FILES ${KESTREL_DIST_DIR}/kestrel.bash-completion
+        DESTINATION ${KESTREL_BASH_COMPLETION_DIR} RENAME kestrel)
+install(FILES ${KESTREL_DIST_DIR}/copyright ${CMAKE_BINARY_DIR}/dist/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The Debian package: everything above under /usr, its library dependencies
+# worked out by dpkg-shlibdeps.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kestrel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_CONTACT ${KESTREL_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${KESTREL_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configure and query software-defined radio receivers")
+# The synopsis line comes from the summary; this is the extended description.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "kestrel sets the frequency, gains, sample rates and modes of a family of
+software-defined radio receivers from the command line, reads back what
+they store, and backs up their user memory cells. It reaches the receiver
+over USB HID, over two command files on the receiver's USB drive, or over
+TCP.
+.
+kestrel-sim, a simulated receiver, lets every command be tried without
+hardware. A udev rules file gives the logged-in user access to the
+receivers without root.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
+include(CPack)
+
+# Tests of the installed files and of the package.
+if(KESTREL_BUILD_TESTS)
+  set(KESTREL_DIST_TESTS ${CMAKE_CURRENT_LIST_DIR}/../tests/dist)
+  get_filename_component(KESTREL_DIST_TESTS ${KESTREL_DIST_TESTS} ABSOLUTE)
+  if(TARGET kestrel-sim)
+    set(KESTREL_HAS_SIM 1)
+  else()
+    set(KESTREL_HAS_SIM 0)
+  endif()
+
+  # The tools the tests below need (mandoc, dpkg-dev, lintian, ...), installed
+  # once before them so that no two tests run the package manager at once.
+  add_test(NAME dist_tools COMMAND ${CMAKE_SOURCE_DIR}/scripts/deps mandoc groff-base dpkg-dev lintian file fakeroot)
+  set_tests_properties(dist_tools PROPERTIES FIXTURES_SETUP dist_tools TIMEOUT 900)
+
+  add_test(NAME dist_udev_rules COMMAND bash ${KESTREL_DIST_TESTS}/udev_rules_test.sh ${CMAKE_SOURCE_DIR})
+  add_test(NAME dist_completion
+           COMMAND bash ${KESTREL_DIST_TESTS}/completion_test.sh ${KESTREL_DIST_DIR}/kestrel.bash-completion)
+  add_test(NAME dist_man_pages
+           COMMAND bash ${KESTREL_DIST_TESTS}/man_pages_test.sh ${CMAKE_SOURCE_DIR} ${KESTREL_HAS_SIM})
+  add_test(NAME dist_install_layout
+           COMMAND bash ${KESTREL_DIST_TESTS}/install_layout_test.sh ${CMAKE_BINARY_DIR} ${KESTREL_HAS_SIM})
+  add_test(NAME dist_package
+           COMMAND bash ${KESTREL_DIST_TESTS}/package_test.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+                   ${KESTREL_HAS_SIM})
+  set_tests_properties(dist_man_pages dist_package PROPERTIES FIXTURES_REQUIRED dist_tools)
+  set_tests_properties(dist_package PROPERTIES TIMEOUT 300)
+endif()

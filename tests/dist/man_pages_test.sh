@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The man pages are lint-clean for mandoc and groff, and kestrel(1)
+# documents every option form that the shell completion offers, its exit
+# statuses and the sections a user looks for.
+#   man_pages_test.sh SOURCE_DIR HAS_SIM
+set -uo pipefail
+src=$1
+has_sim=$2
+pages=("$src/dist/kestrel.1")
+[ "$has_sim" = 1 ] && pages+=("$src/dist/kestrel-sim.1")
+failed=0
+note() {
+    echo "$*" >&2
+    failed=1
+}
+
+for page in "${pages[@]}"; do
+    [ -s "$page" ] || { note "$page is missing or empty"; continue; }
+    out=$(mandoc -T lint -W warning "$page" 2>&1)
+    [ -z "$out" ] || note "mandoc -T lint $page:"$'\n'"$out"
+    out=$(groff -ww -z -man "$page" 2>&1)
+    [ -z "$out" ] || note "groff -ww -z $page:"$'\n'"$out"
+    # Rendered at 80 columns nothing may be cut or overrun.
+    out=$(MANWIDTH=80 mandoc -T utf8 "$page" 2>&1 | sed 's/.\x08//g' | awk 'length > 80')
+    [ -z "$out" ] || note "$page has lines wider than 80 columns:"$'\n'"$out"
+done
+
+# The text of kestrel(1) as a reader sees it, without formatting.
+text=$(mandoc -T ascii "$src/dist/kestrel.1" | sed 's/.\x08//g')
+
+for section in NAME SYNOPSIS DESCRIPTION OPTIONS TRANSPORTS "BACKUP FILE" PERMISSIONS \
+    "EXIT STATUS" FILES EXAMPLES "SEE ALSO"; do
+    grep -q "^$section\$" <<<"$text" || note "kestrel(1) has no section $section"
+done
+
+# Each option form that completion offers has its own entry in OPTIONS: a
+# line that begins with the form followed by its value placeholder.
+source "$src/dist/kestrel.bash-completion"
+options=$(sed -n '/^OPTIONS$/,/^TRANSPORTS$/p' <<<"$text")
+for form in "${_kestrel_forms[@]}"; do
+    word=${form%=}
+    if [[ $form == *= ]]; then
+        pattern="^ +$(sed 's/[?]/[?]/g' <<<"$word")[a-z]"
+    else
+        pattern="^ +$(sed 's/[?]/[?]/g' <<<"$word")( |$)"
+    fi
+    grep -qE -- "$pattern|, $word[a-z]" <<<"$options" || note "kestrel(1) has no entry for $word"
+done
+
+# What ends the run, and the exit statuses as the shell sees them.
+for phrase in "-R, -S and -SD" "-U2" "254" "255" "-2 in the" "-1 in the" \
+    "command.in" "command.out" "60-kestrel.rules" "udevadm trigger" \
+    "QUARRO SDR backup file" "port 50000" "/proc/self/mountinfo"; do
+    grep -qF -- "$phrase" <<<"$(tr -s ' \n' ' ' <<<"$text")" ||
+        note "kestrel(1) does not mention \"$phrase\""
+done
+exit $failed

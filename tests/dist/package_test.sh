@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the build tree, checks its name, control
+# fields and contents, runs lintian on it (no errors allowed), unpacks it
+# into a scratch root and runs the unpacked kestrel.
+#   package_test.sh SOURCE_DIR BUILD_DIR HAS_SIM
+set -uo pipefail
+src=$1
+build=$2
+has_sim=$3
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failed=0
+note() {
+    echo "$*" >&2
+    failed=1
+}
+
+if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1; then
+    cat "$scratch/cpack.log" >&2
+    exit 1
+fi
+version=$(sed -nE 's/^project\(kestrel VERSION ([0-9.]+).*/\1/p' "$src/CMakeLists.txt")
+arch=$(dpkg --print-architecture)
+deb="$scratch/out/kestrel_${version}_${arch}.deb"
+[ -f "$deb" ] || { note "no package $deb; made: $(ls "$scratch/out")"; exit 1; }
+
+# Control fields; Depends comes from dpkg-shlibdeps.
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = kestrel ] || note "Package is '$(field Package)'"
+[ "$(field Version)" = "$version" ] || note "Version is '$(field Version)'"
+[ "$(field Architecture)" = "$arch" ] || note "Architecture is '$(field Architecture)'"
+depends=$(field Depends)
+for lib in libc6 libhidapi-hidraw0; do
+    grep -qE "(^|, )$lib( |,|$)" <<<"$depends" || note "Depends lacks $lib: '$depends'"
+done
+[ -n "$(field Maintainer)" ] || note "no Maintainer"
+
+# Contents.
+contents=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./||')
+for f in usr/bin/kestrel usr/share/man/man1/kestrel.1.gz usr/lib/udev/rules.d/60-kestrel.rules \
+    usr/share/bash-completion/completions/kestrel usr/share/doc/kestrel/copyright \
+    usr/share/doc/kestrel/changelog.gz; do
+    grep -qx "$f" <<<"$contents" || note "package lacks $f"
+done
+if [ "$has_sim" = 1 ]; then
+    for f in usr/bin/kestrel-sim usr/share/man/man1/kestrel-sim.1.gz; do
+        grep -qx "$f" <<<"$contents" || note "package lacks $f"
+    done
+fi
+owners=$(dpkg-deb -c "$deb" | awk '$2 != "root/root"')
+[ -z "$owners" ] || note "files not owned by root: $owners"
+
+# lintian: no errors.
+if ! lintian --fail-on error "$deb" >"$scratch/lintian.log" 2>&1; then
+    note "lintian found errors:"$'\n'"$(cat "$scratch/lintian.log")"
+fi
+
+# Unpacked into a scratch root, the binary is stripped and runs.
+root="$scratch/root"
+dpkg-deb -x "$deb" "$root"
+kestrel="$root/usr/bin/kestrel"
+file "$kestrel" | grep -q 'not stripped' && note "usr/bin/kestrel is not stripped"
+"$kestrel" >"$scratch/empty.out" 2>&1
+status=$?
+[ $status -eq 254 ] || note "kestrel without arguments exited $status, not 254"
+grep -q "Nothing To Do" "$scratch/empty.out" || note "kestrel without arguments printed no help"
+
+# With no receiver on the drive path given, the open fails with 255.
+mkdir -p "$scratch/empty-drive"
+"$kestrel" -P"$scratch/empty-drive/" -V >"$scratch/none.out" 2>"$scratch/none.err"
+status=$?
+[ $status -eq 255 ] || note "kestrel with no receiver exited $status, not 255"
+grep -q "Cannot open TALMIR SDR!" "$scratch/none.out" || note "no 'Cannot open' line: $(cat "$scratch/none.out")"
+exit $failed
