@@ -18,7 +18,7 @@ complete_words() {
         source "$completion"
         COMP_WORDS=("$@")
         COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-        _kestrel
+        if [ "$1" = kestrel-sim ]; then _kestrel_sim; else _kestrel; fi
         printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd' '
     )
 }
@@ -44,6 +44,10 @@ cases=(
     "kestrel|-Pmedia/RX              => -Pmedia/RX one/ -Pmedia/RX2/"
     "kestrel|-pmn                    => -pmnt/"
     "kestrel|-P                      => -P"
+    "kestrel-sim|--st                => --state --state-in --state-out"
+    "kestrel-sim|--msd|med           => media"
+    "kestrel-sim|--log|back          => backup-old.txt backup.txt"
+    "kestrel-sim|--delay-ms|5        => "
 )
 for c in "${cases[@]}"; do
     words=${c%%=>*}
@@ -67,9 +71,11 @@ for letter in A B C D E F G H I J L M N P Q R S T U V X W; do
     fi
 done
 
-# The file registers itself for kestrel.
-if ! bash -c "source '$completion'; complete -p kestrel" | grep -q -- '-F _kestrel'; then
-    echo "no completion registered for kestrel" >&2
-    failed=1
-fi
+# The file registers itself for both programs.
+for program in kestrel kestrel-sim; do
+    if ! bash -c "source '$completion'; complete -p $program" | grep -q -- "-F _kestrel"; then
+        echo "no completion registered for $program" >&2
+        failed=1
+    fi
+done
 exit $failed
