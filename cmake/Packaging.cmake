@@ -50,15 +50,19 @@ add_custom_command(
 list(APPEND KESTREL_COMPRESSED ${CMAKE_BINARY_DIR}/dist/changelog.gz)
 add_custom_target(kestrel_dist_files ALL DEPENDS ${KESTREL_COMPRESSED})
 
-if(TARGET kestrel-sim)
-  install(TARGETS kestrel-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+# kestrel and kestrel-sim themselves are installed where they are built.
 foreach(page IN LISTS KESTREL_MAN_PAGES)
   install(FILES ${CMAKE_BINARY_DIR}/dist/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 install(FILES ${KESTREL_DIST_DIR}/60-kestrel.rules DESTINATION ${KESTREL_UDEV_RULES_DIR})
+# One completion file serves both programs; bash-completion loads it by the
+# name of the program whose word is completed first.
 install(FILES ${KESTREL_DIST_DIR}/kestrel.bash-completion
         DESTINATION ${KESTREL_BASH_COMPLETION_DIR} RENAME kestrel)
+if(TARGET kestrel-sim)
+  install(FILES ${KESTREL_DIST_DIR}/kestrel.bash-completion
+          DESTINATION ${KESTREL_BASH_COMPLETION_DIR} RENAME kestrel-sim)
+endif()
 install(FILES ${KESTREL_DIST_DIR}/copyright ${CMAKE_BINARY_DIR}/dist/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
@@ -97,8 +101,10 @@ if(KESTREL_BUILD_TESTS)
   get_filename_component(KESTREL_DIST_TESTS ${KESTREL_DIST_TESTS} ABSOLUTE)
   if(TARGET kestrel-sim)
     set(KESTREL_HAS_SIM 1)
+    set(KESTREL_SIM_FILE $<TARGET_FILE:kestrel-sim>)
   else()
     set(KESTREL_HAS_SIM 0)
+    set(KESTREL_SIM_FILE "")
   endif()
 
   # The tools the tests below need (mandoc, dpkg-dev, lintian, ...), installed
@@ -110,7 +116,8 @@ if(KESTREL_BUILD_TESTS)
   add_test(NAME dist_completion
            COMMAND bash ${KESTREL_DIST_TESTS}/completion_test.sh ${KESTREL_DIST_DIR}/kestrel.bash-completion)
   add_test(NAME dist_man_pages
-           COMMAND bash ${KESTREL_DIST_TESTS}/man_pages_test.sh ${CMAKE_SOURCE_DIR} ${KESTREL_HAS_SIM})
+           COMMAND bash ${KESTREL_DIST_TESTS}/man_pages_test.sh ${CMAKE_SOURCE_DIR} ${KESTREL_HAS_SIM}
+                   ${KESTREL_SIM_FILE})
   add_test(NAME dist_install_layout
            COMMAND bash ${KESTREL_DIST_TESTS}/install_layout_test.sh ${CMAKE_BINARY_DIR} ${KESTREL_HAS_SIM})
   add_test(NAME dist_package

@@ -31,7 +31,8 @@ expected=(
     usr/share/man/man1/kestrel.1.gz
 )
 if [ "$has_sim" = 1 ]; then
-    expected+=(usr/bin/kestrel-sim usr/share/man/man1/kestrel-sim.1.gz)
+    expected+=(usr/bin/kestrel-sim usr/share/man/man1/kestrel-sim.1.gz
+        usr/share/bash-completion/completions/kestrel-sim)
 fi
 want=$(printf '%s\n' "${expected[@]}" | sort)
 got=$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | sort)
@@ -48,8 +49,12 @@ bad=$(find "$root" -mindepth 1 -type d ! -perm -0755 -o -type f ! -perm -0644)
 # What is installed is what the sources hold.
 cmp -s "$root/usr/lib/udev/rules.d/60-kestrel.rules" "$src/dist/60-kestrel.rules" ||
     note "installed rules differ from dist/60-kestrel.rules"
-cmp -s "$root/usr/share/bash-completion/completions/kestrel" "$src/dist/kestrel.bash-completion" ||
-    note "installed completion differs from dist/kestrel.bash-completion"
+for completion in kestrel kestrel-sim; do
+    f="$root/usr/share/bash-completion/completions/$completion"
+    [ -e "$f" ] || continue
+    cmp -s "$f" "$src/dist/kestrel.bash-completion" ||
+        note "installed completion $completion differs from dist/kestrel.bash-completion"
+done
 for page in kestrel kestrel-sim; do
     gz="$root/usr/share/man/man1/$page.1.gz"
     [ -e "$gz" ] || continue

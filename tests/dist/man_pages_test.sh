@@ -2,10 +2,11 @@
 # The man pages are lint-clean for mandoc and groff, and kestrel(1)
 # documents every option form that the shell completion offers, its exit
 # statuses and the sections a user looks for.
-#   man_pages_test.sh SOURCE_DIR HAS_SIM
+#   man_pages_test.sh SOURCE_DIR HAS_SIM [KESTREL_SIM_BINARY]
 set -uo pipefail
 src=$1
 has_sim=$2
+sim_binary=${3:-}
 pages=("$src/dist/kestrel.1")
 [ "$has_sim" = 1 ] && pages+=("$src/dist/kestrel-sim.1")
 failed=0
@@ -54,4 +55,18 @@ for phrase in "-R, -S and -SD" "-U2" "254" "255" "-2 in the" "-1 in the" \
     grep -qF -- "$phrase" <<<"$(tr -s ' \n' ' ' <<<"$text")" ||
         note "kestrel(1) does not mention \"$phrase\""
 done
+
+# kestrel-sim(1) has an entry for every option that kestrel-sim --help lists.
+if [ "$has_sim" = 1 ] && [ -n "$sim_binary" ]; then
+    sim_text=$(mandoc -T ascii "$src/dist/kestrel-sim.1" | sed 's/.\x08//g')
+    sim_options=$(sed -n '/^OPTIONS$/,/^[A-Z]/p' <<<"$sim_text")
+    listed=$("$sim_binary" --help | grep -oE -- '--[a-z0-9-]+' | sort -u)
+    [ -n "$listed" ] || note "kestrel-sim --help lists no options"
+    for option in $listed; do
+        grep -qE -- "^ +$option( |,|$)" <<<"$sim_options" || note "kestrel-sim(1) has no entry for $option"
+    done
+    for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" EXAMPLES "SEE ALSO"; do
+        grep -q "^$section\$" <<<"$sim_text" || note "kestrel-sim(1) has no section $section"
+    done
+fi
 exit $failed

@@ -8,7 +8,15 @@ src=$1
 build=$2
 has_sim=$3
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+sim_pid=
+cleanup() {
+    if [ -n "$sim_pid" ]; then
+        kill "$sim_pid" 2>/dev/null
+        wait "$sim_pid" 2>/dev/null
+    fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
 failed=0
 note() {
     echo "$*" >&2
@@ -71,4 +79,32 @@ mkdir -p "$scratch/empty-drive"
 status=$?
 [ $status -eq 255 ] || note "kestrel with no receiver exited $status, not 255"
 grep -q "Cannot open TALMIR SDR!" "$scratch/none.out" || note "no 'Cannot open' line: $(cat "$scratch/none.out")"
+
+# The unpacked kestrel against the unpacked kestrel-sim, over the drive files.
+if [ "$has_sim" = 1 ]; then
+    drive="$scratch/drive"
+    mkdir -p "$drive"
+    "$root/usr/bin/kestrel-sim" --msd "$drive" --state-out "$scratch/sim.state" \
+        --ready-file "$scratch/sim.ready" >"$scratch/sim.out" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 100); do
+        [ -e "$scratch/sim.ready" ] && break
+        sleep 0.05
+    done
+    if [ ! -e "$scratch/sim.ready" ]; then
+        note "kestrel-sim did not start: $(cat "$scratch/sim.out")"
+    else
+        "$kestrel" -P"$drive/" -F14100000 -G14 >"$scratch/run.out" 2>"$scratch/run.err"
+        status=$?
+        [ $status -eq 0 ] || note "kestrel against kestrel-sim exited $status"
+        [ ! -s "$scratch/run.err" ] || note "kestrel printed on stderr: $(cat "$scratch/run.err")"
+        for line in "TALMIR MSD Device device was found!!!" \
+            $'RX Frequency 14100000 (Hz) for the channel 0\r' "ACK Frequency " $'RF gain 14dB => 64\r'; do
+            grep -qF -- "$line" "$scratch/run.out" ||
+                note "kestrel against kestrel-sim did not print '$line':"$'\n'"$(cat -A "$scratch/run.out")"
+        done
+        grep -qx 'freq.0 14100000' "$scratch/sim.state" || note "kestrel-sim was not tuned to 14100000 Hz"
+        grep -qx 'rfgain.0 64' "$scratch/sim.state" || note "kestrel-sim did not get the RF gain code 64"
+    fi
+fi
 exit $failed
