@@ -1,0 +1,99 @@
+// Without -P, kestrel finds the receiver's drive among the mounts. Each run
+// gets a private mount namespace whose /proc holds a made-up mount table, so
+// the drive can be "mounted" anywhere without a real block device. Needs the
+// right to make mount namespaces (root); skipped without it.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace e2e;
+
+namespace {
+
+bool can_make_mount_namespaces() {
+    RunResult r = run_process("/usr/bin/unshare", {"-m", "--propagation", "private", "/bin/sh",
+                                                   "-c", "mount -t tmpfs none /proc"});
+    return r.status == 0;
+}
+
+// Runs kestrel with `args` while /proc/self/mountinfo reads `mountinfo`.
+RunResult run_with_mount_table(const ScratchDir &dir, const std::string &mountinfo,
+                               const std::vector<std::string> &args) {
+    dir.write("mountinfo", mountinfo);
+    HidSim nothing; // no USB receiver attached
+    std::string script = "mount -t tmpfs none /proc && mkdir /proc/self && "
+                         "cp \"$1\" /proc/self/mountinfo && shift && exec env \"$@\"";
+    std::vector<std::string> argv = {"-m", "--propagation", "private", "/bin/sh",
+                                     "-c", script,          "sh",      dir.file("mountinfo")};
+    for (const auto &[name, value] : nothing.env())
+        argv.push_back(name + "=" + value);
+    argv.push_back(kestrel_binary());
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_process("/usr/bin/unshare", argv);
+}
+
+std::string mount_line(const std::string &escaped_mount_point, const std::string &source) {
+    return "97 29 8:33 / " + escaped_mount_point + " rw,nosuid,nodev,relatime shared:52 - vfat " +
+           source + " rw,uid=1000,gid=1000,fmask=0022,dmask=0022\n";
+}
+
+TEST(DriveFinder, UsesTheMountedDriveWhenNoPathIsGiven) {
+    if (!can_make_mount_namespaces())
+        GTEST_SKIP() << "no mount namespaces here";
+    MsdSim msd;
+    ScratchDir dir;
+    // The drive as the desktop would mount it, under a name with a blank.
+    std::string mount_point = dir.file("TALMIR RX");
+    ASSERT_EQ(symlink(msd.drive().c_str(), mount_point.c_str()), 0);
+    std::string escaped = dir.file("TALMIR\\040RX");
+    std::string table = "22 1 0:21 / /proc rw - proc proc rw\n" +
+                        mount_line(dir.file("elsewhere"), "/dev/sdb1") +
+                        mount_line(escaped, "/dev/sdc1");
+
+    RunResult r = run_with_mount_table(dir, table, {"-F7000000"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    std::string open = msd_open_text(mount_point + "/");
+    open.replace(open.find("The TALMIR path is: "), 20,
+                 "The TALMIR path was not defined, use default: ");
+    EXPECT_EQ(r.out.rfind(banner() + open + "RX Frequency 7000000 (Hz) for the channel 0\r\n", 0),
+              0u)
+        << r.out;
+    EXPECT_EQ(msd.requests(), std::vector<std::string>{"03 C0 CF 6A 00 00 00"});
+}
+
+TEST(DriveFinder, FallsBackToTheDefaultWithoutADrive) {
+    if (!can_make_mount_namespaces())
+        GTEST_SKIP() << "no mount namespaces here";
+    MsdSim msd;
+    ScratchDir dir;
+    // The receiver's files are there, but not on a local drive.
+    std::string table = mount_line(msd.drive(), "server:/export");
+    table.replace(table.find(" - vfat "), 8, " - nfs4 ");
+
+    RunResult r = run_with_mount_table(dir, table, {"-F7000000"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, banner() + no_receiver_text());
+    EXPECT_TRUE(msd.requests().empty());
+}
+
+TEST(DriveFinder, AGivenPathWins) {
+    if (!can_make_mount_namespaces())
+        GTEST_SKIP() << "no mount namespaces here";
+    MsdSim mounted;
+    MsdSim given;
+    ScratchDir dir;
+    std::string table = mount_line(mounted.drive(), "/dev/sdb1");
+
+    RunResult r = run_with_mount_table(dir, table, {"-P" + given.drive(), "-F7000000"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind(banner() + msd_open_text(given.drive()), 0), 0u) << r.out;
+    EXPECT_TRUE(mounted.requests().empty());
+    EXPECT_EQ(given.requests(), std::vector<std::string>{"03 C0 CF 6A 00 00 00"});
+}
+
+} // namespace
