@@ -84,6 +84,8 @@ struct ListingCase {
     std::string product; // product string of the receiver that opens
 };
 
+void PrintTo(const ListingCase &c, std::ostream *os) { *os << c.name; }
+
 class ListingTest : public ::testing::TestWithParam<ListingCase> {};
 
 TEST_P(ListingTest, ListsOnlyTheListedIdentitiesAndOpensTheFirstIdentity) {
@@ -155,6 +157,8 @@ struct OpenCase {
     std::vector<std::string> args;
     std::string opened; // product string of the receiver that opens
 };
+
+void PrintTo(const OpenCase &c, std::ostream *os) { *os << c.name; }
 
 class OpenTest : public ::testing::TestWithParam<OpenCase> {};
 
