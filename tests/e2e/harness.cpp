@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "help.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -477,6 +479,10 @@ std::string MsdSim::state(const std::string &key) const {
 
 std::string banner() {
     return std::string("kestrel v.") + KESTREL_VERSION_TEXT + "\n\r";
+}
+
+std::string help_screen() {
+    return std::string("Kestrel utility version ") + KESTREL_VERSION_TEXT + "\n\r" + help_text + "\n\r";
 }
 
 std::string hid_open_text(const std::string &product) {
