@@ -307,7 +307,10 @@ void HidSim::write_config() const {
 
 std::vector<std::pair<std::string, std::string>> HidSim::env() const {
     write_config();
-    return {{"KESTREL_SIM_HID_CONFIG", dir_.file("hid.conf")}, {"LD_PRELOAD", hid_library()}};
+    std::string preload = hid_library();
+    if (std::string(KESTREL_PRELOAD_FIRST) != "")
+        preload = std::string(KESTREL_PRELOAD_FIRST) + ":" + preload;
+    return {{"KESTREL_SIM_HID_CONFIG", dir_.file("hid.conf")}, {"LD_PRELOAD", preload}};
 }
 
 std::vector<std::string> HidSim::requests(const std::string &device) const {
