@@ -485,7 +485,8 @@ std::string banner() {
 }
 
 std::string help_screen() {
-    return std::string("Kestrel utility version ") + KESTREL_VERSION_TEXT + "\n\r" + help_text + "\n\r";
+    return std::string("Kestrel utility version ") + KESTREL_VERSION_TEXT + "\n\r" + help_text +
+           "\n\r";
 }
 
 std::string hid_open_text(const std::string &product) {
