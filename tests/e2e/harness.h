@@ -50,6 +50,7 @@
 //   hid_open_text(product)    the start-up lines of a HID open
 //   msd_open_text(path)       the start-up lines of an open over the drive files at -P path
 //   no_receiver_text(path)    stdout of a run that opens nothing (path "" = default)
+//   help_screen()             the version line and the help text, as -H prints them
 #pragma once
 
 #include <cstdint>
@@ -184,6 +185,7 @@ std::string banner();
 std::string hid_open_text(const std::string &product = "TALMIR SDR");
 std::string msd_open_text(const std::string &path);
 std::string no_receiver_text(const std::string &path = "");
+std::string help_screen();
 
 // Paths of the built programs.
 std::string kestrel_binary();
