@@ -25,10 +25,22 @@ RunResult run_with_mount_table(const ScratchDir &dir, const std::string &mountin
                                const std::vector<std::string> &args) {
     dir.write("mountinfo", mountinfo);
     HidSim nothing; // no USB receiver attached
-    std::string script = "mount -t tmpfs none /proc && mkdir /proc/self && "
-                         "cp \"$1\" /proc/self/mountinfo && shift && exec env \"$@\"";
-    std::vector<std::string> argv = {"-m", "--propagation", "private", "/bin/sh",
-                                     "-c", script,          "sh",      dir.file("mountinfo")};
+    // The rest of /proc/self and /proc/<pid> stays the real one (a sanitizer
+    // runtime reads them): the real proc is mounted aside and linked.
+    // exec keeps the shell's process id, so the links are kestrel's own.
+    std::string script = "mount -t proc proc \"$2\" && mount -t tmpfs none /proc && "
+                         "mkdir /proc/self && for f in \"$2\"/$$/*; do ln -s \"$f\" /proc/self/; "
+                         "done && ln -s \"$2/$$\" /proc/$$ && rm /proc/self/mountinfo && "
+                         "cp \"$1\" /proc/self/mountinfo && shift 2 && exec env \"$@\"";
+    std::vector<std::string> argv = {"-m",
+                                     "--propagation",
+                                     "private",
+                                     "/bin/sh",
+                                     "-c",
+                                     script,
+                                     "sh",
+                                     dir.file("mountinfo"),
+                                     dir.subdir("realproc")};
     for (const auto &[name, value] : nothing.env())
         argv.push_back(name + "=" + value);
     argv.push_back(kestrel_binary());
