@@ -125,4 +125,6 @@ if(KESTREL_BUILD_TESTS)
                    ${KESTREL_HAS_SIM})
   set_tests_properties(dist_man_pages dist_package PROPERTIES FIXTURES_REQUIRED dist_tools)
   set_tests_properties(dist_package PROPERTIES TIMEOUT 300)
+  set_tests_properties(dist_tools dist_udev_rules dist_completion dist_man_pages dist_install_layout
+                       dist_package PROPERTIES LABELS dist)
 endif()
