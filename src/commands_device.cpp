@@ -10,7 +10,9 @@
 namespace {
 
 // hidapi may leave a string out; the listing shows it as empty.
-const wchar_t *or_empty(const wchar_t *s) { return s != nullptr ? s : L""; }
+const wchar_t *or_empty(const wchar_t *s) {
+    return s != nullptr ? s : L"";
+}
 
 int list_devices(unsigned short vendor_id, unsigned short product_id) {
     int count = 0;

@@ -1,4 +1,6 @@
 // The information report (-V). (Not yet wired: does nothing.)
 #include "commands.h"
 
-int Get_SDR_Information(void) { return 0; }
+int Get_SDR_Information(void) {
+    return 0;
+}

@@ -45,11 +45,15 @@ constexpr size_t MSG_SIZE = 128;
 constexpr size_t FILE_NAME_SIZE = 256;
 
 // Copies `text` into the caller's 128-byte message buffer, cut to fit.
-void put_msg(char *msg, const char *text) { snprintf(msg, MSG_SIZE, "%s", text); }
+void put_msg(char *msg, const char *text) {
+    snprintf(msg, MSG_SIZE, "%s", text);
+}
 
 } // namespace
 
-void MSD_Envy_Init(void) { memset(Gpath_name, 0, sizeof Gpath_name); }
+void MSD_Envy_Init(void) {
+    memset(Gpath_name, 0, sizeof Gpath_name);
+}
 
 int SetMSDPath(const char *p_name) {
     memset(Gpath_name, 0, sizeof Gpath_name);
@@ -266,13 +270,15 @@ int HID_wait_device_answer(void) {
     return 0;
 }
 
-void hid_change_tcp_network_flag(int state) { hid_tcp_network_flag = state; }
+void hid_change_tcp_network_flag(int state) {
+    hid_tcp_network_flag = state;
+}
 
 int hid_save_recieved_tcp_packet(char *data, int size) {
     if (data == nullptr || size <= 0)
         return 0;
     size_t n = static_cast<size_t>(size) < sizeof hid_tcp_packet ? static_cast<size_t>(size)
-                                                                   : sizeof hid_tcp_packet;
+                                                                 : sizeof hid_tcp_packet;
     memcpy(hid_tcp_packet, data, n);
     return 0;
 }

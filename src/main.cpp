@@ -21,9 +21,13 @@ char tmp_path_name[256];
 char sdr_ip_address[256];
 uint16_t tcp_port = 50000;
 
-int upper_letter(const char *arg) { return toupper(static_cast<unsigned char>(arg[1])); }
+int upper_letter(const char *arg) {
+    return toupper(static_cast<unsigned char>(arg[1]));
+}
 
-bool is_option(const char *arg) { return arg[0] == '-'; }
+bool is_option(const char *arg) {
+    return arg[0] == '-';
+}
 
 // -N: the serial number that chooses among attached receivers.
 void apply_serial_number(const char *arg) {
@@ -210,7 +214,8 @@ void second_pass(int argc, char **argv) {
             } else {
                 scan_hex_int(arg_at(a, 2), &macw);
                 save_mac_word(macw);
-                printf("The new MAC will be active after SDR reset: %X", static_cast<unsigned>(macw));
+                printf("The new MAC will be active after SDR reset: %X",
+                       static_cast<unsigned>(macw));
             }
             break;
         case 'M':

@@ -47,7 +47,9 @@ void plat_file_close(plat_file *f) {
     f->direct = false;
 }
 
-bool plat_file_valid(const plat_file *f) { return f->fd >= 0; }
+bool plat_file_valid(const plat_file *f) {
+    return f->fd >= 0;
+}
 
 bool plat_file_read_sector(plat_file *f, void *sector) {
     if (f->fd < 0)
@@ -78,7 +80,9 @@ void *plat_sector_alloc(void) {
     return p;
 }
 
-void plat_sector_free(void *sector) { free(sector); }
+void plat_sector_free(void *sector) {
+    free(sector);
+}
 
 void plat_sleep_ms(unsigned ms) {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
@@ -92,8 +96,12 @@ uint64_t plat_monotonic_ms(void) {
     return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
-long plat_last_error(void) { return errno; }
+long plat_last_error(void) {
+    return errno;
+}
 
-int plat_socket_startup(void) { return 0; }
+int plat_socket_startup(void) {
+    return 0;
+}
 
 void plat_socket_cleanup(void) {}

@@ -54,9 +54,8 @@ TEST(CommandLineNumbers, HexWithAndWithoutPrefix) {
         bool read;
         uint64_t value;
     } cases[] = {
-        {"0x3A34", true, 0x3A34}, {"3a34", true, 0x3A34}, {"0X1f", true, 0x1F},
-        {"0xg", true, 0},         {"g", false, 0},        {"-1", true, UINT64_MAX},
-        {"", false, 0},
+        {"0x3A34", true, 0x3A34}, {"3a34", true, 0x3A34},   {"0X1f", true, 0x1F}, {"0xg", true, 0},
+        {"g", false, 0},          {"-1", true, UINT64_MAX}, {"", false, 0},
     };
     for (const auto &c : cases) {
         uint64_t v = 0;
