@@ -89,14 +89,30 @@ int open_receiver(void) {
 }
 
 // Reads "%d" for the -W mode. A number beyond the range of an int is held
-// at the nearest limit (and reported through `fits`), so that it can never
-// turn into a cell or a value that was not asked for.
+// at the nearest limit and `fits` turns false, so that it can never wrap
+// around into a cell or a value that was not asked for.
 bool scan_user_memory_number(const char *text, int32_t *var, const char **end, bool *fits) {
     int64_t v;
     if (!scan_decimal(text, &v, end))
         return false;
-    *fits = v >= INT32_MIN && v <= INT32_MAX;
+    if (v < INT32_MIN || v > INT32_MAX)
+        *fits = false;
     *var = static_cast<int32_t>(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v);
+    return true;
+}
+
+// Reads the file name of -wrf and -wwf. A name too long for the buffer is
+// refused rather than cut, since a cut name is another file.
+bool scan_backup_file_name(const char *text, char *str, size_t size) {
+    const char *white = " \t\n\v\f\r"; // as the "%s" reading takes it
+    const char *p = text + strspn(text, white);
+    size_t length = strcspn(p, white);
+    if (length >= size) {
+        fprintf(stderr, "The backup file name is longer than %zu characters: nothing done\n",
+                size - 1);
+        return false;
+    }
+    scan_word(p, str, size);
     return true;
 }
 
@@ -111,13 +127,12 @@ void user_memory_mode(int argc, char **argv) {
     char action = a[2];
     bool to_file = action != '\0' && a[3] == 'f';
     bool fits = true;
-    const char *end;
     if (action == 'r') {
         if (to_file) {
-            scan_word(next, str, sizeof str);
-            read_user_memory_to_file(str);
+            if (scan_backup_file_name(next, str, sizeof str))
+                read_user_memory_to_file(str);
         } else {
-            scan_user_memory_number(arg_at(a, 3), &cell, &end, &fits);
+            scan_user_memory_number(arg_at(a, 3), &cell, nullptr, &fits);
             uint32_t freq = 0;
             get_user_memory(cell, &freq, &mode, &trvtr);
             tmpf = static_cast<int32_t>(freq);
@@ -126,29 +141,26 @@ void user_memory_mode(int argc, char **argv) {
         }
     } else if (action == 'w') {
         if (to_file) {
-            scan_word(next, str, sizeof str);
-            restore_user_memory_from_file(str);
+            if (scan_backup_file_name(next, str, sizeof str))
+                restore_user_memory_from_file(str);
         } else {
-            scan_user_memory_number(arg_at(a, 3), &cell, &end, &fits);
-            bool values_fit = true;
+            scan_user_memory_number(arg_at(a, 3), &cell, nullptr, &fits);
             if (argc > 2) {
                 // Three numbers in one argument; those that cannot be read stay 0.
                 const char *p = next;
                 int32_t *targets[] = {&tmpf, &mode, &trvtr};
                 for (int32_t *t : targets) {
-                    bool fit = true;
-                    if (!scan_user_memory_number(p, t, &p, &fit))
+                    if (!scan_user_memory_number(p, t, &p, &fits))
                         break;
-                    values_fit = values_fit && fit;
                 }
             }
             printf("addr: %d, Frequency: %d , Mode: %d , TRVTR: %d\r\n", cell, tmpf, mode, trvtr);
-            if (!values_fit)
-                fprintf(stderr,
-                        "User memory cell %d not stored: a number is beyond the range "
-                        "of the cell's values\n",
+            if (!fits)
+                fprintf(stderr, "User memory cell %d not stored: a number is out of range\n", cell);
+            else if (tmpf < 0)
+                fprintf(stderr, "User memory cell %d not stored: the frequency is negative\n",
                         cell);
-            else if (tmpf >= 0)
+            else
                 save_user_memory(cell, static_cast<uint32_t>(tmpf), mode, trvtr);
         }
     }
