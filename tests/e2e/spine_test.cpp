@@ -1,0 +1,354 @@
+// Start-up end to end: the empty command line, a run with no receiver, the
+// -L listing, the four USB identities, choosing by serial number, and the
+// drive files.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace e2e {
+namespace {
+
+const char kNothingToDo[] = "Nothing To Do, please write the command to SDR! \n\r";
+
+std::string listing_record(const std::string &vid_pid, const std::string &path,
+                           const std::string &serial, const std::string &manufacturer,
+                           const std::string &product) {
+    return "Device Found\n  type: " + vid_pid + "\n  path: " + path +
+           "\n  serial_number: " + serial + "\n  Manufacturer: " + manufacturer +
+           "\n  Product:      " + product + "\n\n";
+}
+
+const char kListHead[] = "Trying to enumerate USB-HID devices ->";
+
+TEST(Startup, EmptyCommandLineShowsHelpAndEndsWithMinusTwo) {
+    HidSim sim;
+    sim.add_device();
+    RunResult r = run_kestrel({}, sim);
+    EXPECT_EQ(r.status, 254);
+    EXPECT_EQ(r.err, "");
+    // Banner, the help screen (its text has tests of its own), the closing line.
+    EXPECT_EQ(r.out, banner() + help_screen() + kNothingToDo);
+    EXPECT_TRUE(sim.requests().empty()); // the receiver is not touched
+}
+
+TEST(Startup, HelpOptionShowsTheScreenEachTimeAndGoesOn) {
+    HidSim sim;
+    sim.add_device();
+    RunResult r = run_kestrel({"-H", "-h"}, sim);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner() + hid_open_text() + help_screen() + help_screen());
+}
+
+TEST(Startup, NoReceiverEndsWithMinusOne) {
+    ScratchDir cwd; // the default drive path is relative here: nothing named G:\... exists
+    RunResult r = run_kestrel({"-F7000000"}, {.cwd = cwd.path()});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, banner() + no_receiver_text());
+    EXPECT_EQ(r.err, "Input file G:\\command.in open  error 2\n\r");
+}
+
+TEST(Startup, HelpNeedsAReceiverWhenOtherwiseNothingOpens) {
+    ScratchDir cwd;
+    RunResult r = run_kestrel({"-H"}, {.cwd = cwd.path()});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, banner() + no_receiver_text());
+}
+
+TEST(Startup, ArgumentsThatAreNoOptionsOpenAndCloseOnly) {
+    HidSim sim;
+    sim.add_device();
+    RunResult r = run_kestrel({"F7000000"}, sim);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner() + hid_open_text());
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(sim.requests().empty());
+}
+
+// ---------------------------------------------------------------------------
+// -L
+// ---------------------------------------------------------------------------
+
+TEST(Listing, NoReceiverListsNothingThenFailsToOpen) {
+    ScratchDir cwd;
+    RunResult r = run_kestrel({"-L"}, {.cwd = cwd.path()});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out,
+              banner() + kListHead + "PID(0x0002)=0 , PID(0x0006)=0\n\r" + no_receiver_text());
+}
+
+struct ListingCase {
+    const char *name;
+    std::vector<HidDevice> devices;
+    std::string listing; // between the arrow and the open
+    std::string product; // product string of the receiver that opens
+};
+
+void PrintTo(const ListingCase &c, std::ostream *os) { *os << c.name; }
+
+class ListingTest : public ::testing::TestWithParam<ListingCase> {};
+
+TEST_P(ListingTest, ListsOnlyTheListedIdentitiesAndOpensTheFirstIdentity) {
+    const ListingCase &c = GetParam();
+    HidSim sim;
+    for (const HidDevice &d : c.devices)
+        sim.add_device(d);
+    RunResult r = run_kestrel({"-L"}, sim);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, banner() + kListHead + c.listing + hid_open_text(c.product));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Receivers, ListingTest,
+    ::testing::Values(
+        ListingCase{"One0002",
+                    {HidDevice{}},
+                    listing_record("255d 0002", "sim-hid-1", "0001", "TALMIR", "TALMIR SDR") +
+                        "PID(0x0002)=1 , PID(0x0006)=0\n\r",
+                    "TALMIR SDR"},
+        ListingCase{"One0006",
+                    {HidDevice{.pid = 0x0006, .serial = "S6", .product = "Six"}},
+                    "PID(0x0002)=0 , " +
+                        listing_record("255d 0006", "sim-hid-1", "S6", "TALMIR", "Six") +
+                        "PID(0x0006)=1\n\r",
+                    "Six"},
+        ListingCase{"Two0002AndOne0006InListOrder",
+                    {HidDevice{.pid = 0x0006, .serial = "C", .product = "Third"},
+                     HidDevice{.serial = "A", .product = "First"},
+                     HidDevice{.serial = "B", .product = "Second", .path = "/dev/hidraw7"}},
+                    listing_record("255d 0002", "sim-hid-2", "A", "TALMIR", "First") +
+                        listing_record("255d 0002", "/dev/hidraw7", "B", "TALMIR", "Second") +
+                        "PID(0x0002)=2 , " +
+                        listing_record("255d 0006", "sim-hid-1", "C", "TALMIR", "Third") +
+                        "PID(0x0006)=1\n\r",
+                    "First"},
+        ListingCase{"Only0001IsNotListedButOpens",
+                    {HidDevice{.pid = 0x0001, .product = "One"}},
+                    "PID(0x0002)=0 , PID(0x0006)=0\n\r",
+                    "One"},
+        ListingCase{"Only0483IsNotListedButOpens",
+                    {HidDevice{.vid = 0x0483, .pid = 0x5932, .product = "Old"}},
+                    "PID(0x0002)=0 , PID(0x0006)=0\n\r",
+                    "Old"},
+        ListingCase{
+            "MissingStringsListAsEmpty",
+            {HidDevice{.serial = std::nullopt, .product = "P", .manufacturer = std::nullopt}},
+            listing_record("255d 0002", "sim-hid-1", "", "", "P") +
+                "PID(0x0002)=1 , PID(0x0006)=0\n\r",
+            "P"}),
+    [](const ::testing::TestParamInfo<ListingCase> &info) { return info.param.name; });
+
+TEST(Listing, EveryLListsAgain) {
+    HidSim sim;
+    sim.add_device({.pid = 0x0001});
+    RunResult r = run_kestrel({"-L", "-l"}, sim);
+    const std::string empty_list = std::string(kListHead) + "PID(0x0002)=0 , PID(0x0006)=0\n\r";
+    EXPECT_EQ(r.out, banner() + empty_list + empty_list + hid_open_text());
+}
+
+// ---------------------------------------------------------------------------
+// Identities and the serial number
+// ---------------------------------------------------------------------------
+
+struct OpenCase {
+    const char *name;
+    std::vector<HidDevice> devices;
+    std::vector<std::string> args;
+    std::string opened; // product string of the receiver that opens
+};
+
+void PrintTo(const OpenCase &c, std::ostream *os) { *os << c.name; }
+
+class OpenTest : public ::testing::TestWithParam<OpenCase> {};
+
+TEST_P(OpenTest, OpensTheExpectedReceiver) {
+    const OpenCase &c = GetParam();
+    HidSim sim;
+    for (const HidDevice &d : c.devices)
+        sim.add_device(d);
+    RunResult r = run_kestrel(c.args, sim);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, banner() + hid_open_text(c.opened));
+}
+
+const HidDevice kId1{.vid = 0x0483, .pid = 0x5932, .serial = "S1", .product = "Identity 1"};
+const HidDevice kId2{.vid = 0x255D, .pid = 0x0002, .serial = "S2", .product = "Identity 2"};
+const HidDevice kId3{.vid = 0x255D, .pid = 0x0001, .serial = "S3", .product = "Identity 3"};
+const HidDevice kId4{.vid = 0x255D, .pid = 0x0006, .serial = "S4", .product = "Identity 4"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Receivers, OpenTest,
+    ::testing::Values(
+        OpenCase{"Identity1", {kId1}, {"x"}, "Identity 1"},
+        OpenCase{"Identity2", {kId2}, {"x"}, "Identity 2"},
+        OpenCase{"Identity3", {kId3}, {"x"}, "Identity 3"},
+        OpenCase{"Identity4", {kId4}, {"x"}, "Identity 4"},
+        OpenCase{"IdentityOrderBeatsAttachOrder", {kId4, kId3, kId2, kId1}, {"x"}, "Identity 1"},
+        OpenCase{"Identity2Before3And4", {kId4, kId3, kId2}, {"x"}, "Identity 2"},
+        OpenCase{"SerialChoosesAmongTwo",
+                 {HidDevice{.serial = "AAA", .product = "A"},
+                  HidDevice{.serial = "BBB", .product = "B"}},
+                 {"-NBBB"},
+                 "B"},
+        OpenCase{"NoSerialTakesTheFirst",
+                 {HidDevice{.serial = "AAA", .product = "A"},
+                  HidDevice{.serial = "BBB", .product = "B"}},
+                 {"x"},
+                 "A"},
+        OpenCase{"SerialComparesExactly",
+                 {HidDevice{.serial = "BBB1", .product = "Longer"},
+                  HidDevice{.serial = "bbb", .product = "Lower"},
+                  HidDevice{.serial = "BBB", .product = "Exact"}},
+                 {"-NBBB"},
+                 "Exact"},
+        OpenCase{"SerialSearchesEveryIdentity", {kId1, kId2, kId4}, {"-NS4"}, "Identity 4"},
+        OpenCase{"LaterSerialWins",
+                 {HidDevice{.serial = "AAA", .product = "A"},
+                  HidDevice{.serial = "BBB", .product = "B"}},
+                 {"-NBBB", "-NAAA"},
+                 "A"},
+        OpenCase{"EmptySerialChoosesNone",
+                 {HidDevice{.serial = "AAA", .product = "A"},
+                  HidDevice{.serial = "BBB", .product = "B"}},
+                 {"-N"},
+                 "A"},
+        OpenCase{"ReceiverWithoutSerialOpensWithoutN",
+                 {HidDevice{.serial = std::nullopt, .product = "NoSerial"}},
+                 {"x"},
+                 "NoSerial"}),
+    [](const ::testing::TestParamInfo<OpenCase> &info) { return info.param.name; });
+
+TEST(Open, UnreadableProductStringStillOpens) {
+    HidSim sim;
+    sim.add_device({.product = std::nullopt});
+    RunResult r = run_kestrel({"x"}, sim);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner() + "Init HID interface - Blocking I/O mode!!! \n"
+                                "Unable to read product string device was found!!!\n");
+}
+
+TEST(Open, LongProductStringIsCutTo127Characters) {
+    HidSim sim;
+    sim.add_device({.product = std::string(300, 'p')});
+    RunResult r = run_kestrel({"x"}, sim);
+    EXPECT_EQ(r.out, banner() + hid_open_text(std::string(127, 'p')));
+}
+
+TEST(Open, ReceiverThatCannotBeOpenedFallsBackToTheDrive) {
+    HidSim sim;
+    sim.add_device({.openable = false});
+    MsdSim msd;
+    RunResult r = run_kestrel({"-P" + msd.drive()}, sim);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner() + msd_open_text(msd.drive()));
+}
+
+TEST(Open, SerialWithNoMatchFallsBackToTheDrive) {
+    HidSim sim;
+    sim.add_device({.serial = "AAA"});
+    MsdSim msd;
+    RunResult r = run_kestrel({"-NZZZ", "-P" + msd.drive()}, sim);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, banner() + msd_open_text(msd.drive()));
+}
+
+TEST(Open, SerialNotValidInTheLocaleChoosesNoReceiver) {
+    HidSim sim;
+    sim.add_device({.serial = "AAA"});
+    ScratchDir cwd;
+    RunResult r = run_kestrel({"-N\xff\xfe"}, sim, {.cwd = cwd.path()});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, banner() + no_receiver_text());
+    EXPECT_NE(r.err.find("\xff\xfe"), std::string::npos) << r.err; // the refusal names it
+}
+
+// ---------------------------------------------------------------------------
+// The drive files
+// ---------------------------------------------------------------------------
+
+TEST(Drive, OpensTheFilesAtThePath) {
+    MsdSim msd;
+    RunResult r = run_kestrel({"-P" + msd.drive()});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, banner() + msd_open_text(msd.drive()));
+}
+
+TEST(Drive, PathIsUsedAsGivenWithoutASeparator) {
+    // "DIR/drive" without the final "/" names the files "DIR/drivecommand.in"
+    // and "DIR/drivecommand.out".
+    ScratchDir dir;
+    dir.write("drivecommand.in", std::string(512, '\0'));
+    dir.write("drivecommand.out", std::string(512, '\0'));
+    RunResult r = run_kestrel({"-P" + dir.file("drive")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner() + msd_open_text(dir.file("drive")));
+}
+
+TEST(Drive, MissingAnswerFile) {
+    ScratchDir dir;
+    const std::string drive = dir.subdir("drive");
+    dir.write("drive/command.out", std::string(512, '\0'));
+    RunResult r = run_kestrel({"-P" + drive});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, banner() + no_receiver_text(drive));
+    EXPECT_EQ(r.err, "Input file " + drive + "command.in open  error 2\n\r");
+}
+
+TEST(Drive, MissingRequestFile) {
+    ScratchDir dir;
+    const std::string drive = dir.subdir("drive");
+    dir.write("drive/command.in", std::string(512, '\0'));
+    RunResult r = run_kestrel({"-P" + drive});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, banner() + "Init HID interface - Blocking I/O mode!!! \nThe TALMIR path is: " +
+                         drive +
+                         "\n\rUnable to open Output device!\r\nCannot open TALMIR SDR!\n\r");
+    EXPECT_EQ(r.err, "Output file error 2\n\r");
+}
+
+// Another kestrel holding the drive: both files are locked while it runs.
+TEST(Drive, FilesInUseByAnotherRunDoNotOpen) {
+    MsdSim msd;
+    for (const char *held : {"command.in", "command.out"}) {
+        SCOPED_TRACE(held);
+        int fd = open((msd.drive() + held).c_str(), O_RDWR);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+        RunResult r = run_kestrel({"-P" + msd.drive()});
+        close(fd);
+        EXPECT_EQ(r.status, 255);
+        if (std::string(held) == "command.in") {
+            EXPECT_EQ(r.out, banner() + no_receiver_text(msd.drive()));
+            EXPECT_EQ(r.err, "Input file " + msd.drive() + "command.in open  error 11\n\r");
+        } else {
+            EXPECT_EQ(r.err, "Output file error 11\n\r");
+        }
+    }
+}
+
+TEST(Drive, OverlongPathOpensNothingAndSaysSo) {
+    ScratchDir cwd;
+    const std::string path(250, 'd');
+    RunResult r = run_kestrel({"-P" + path + "/"}, {.cwd = cwd.path()});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, banner() + no_receiver_text(path + "/"));
+    EXPECT_NE(r.err, "");
+}
+
+TEST(Drive, HidReceiverIsPreferredToTheDrive) {
+    HidSim sim;
+    sim.add_device();
+    MsdSim msd;
+    RunResult r = run_kestrel({"-P" + msd.drive()}, sim);
+    EXPECT_EQ(r.out, banner() + hid_open_text());
+}
+
+} // namespace
+} // namespace e2e
