@@ -115,7 +115,7 @@ std::string query_report(int word) {
 // Single cells
 // ---------------------------------------------------------------------------
 
-TEST(UserMemoryCell, ReadsOneCell) {
+TEST(UserMemoryCommand, ReadsOneCell) {
     HidSim sim;
     sim.add_device({.state = {{"mem.6", "14100000"}, {"mem.7", std::to_string(1 << 16 | 2)}}});
     for (const char *option : {"-wr3", "-Wr3"}) {
@@ -137,7 +137,7 @@ struct StoreCase {
     std::vector<std::pair<int, uint32_t>> words; // words stored, in order
 };
 
-TEST(UserMemoryCell, StoresOneCellOrRefusesWhatWouldLandElsewhere) {
+TEST(UserMemoryCommand, StoresOneCellOrRefusesWhatWouldLandElsewhere) {
     const char *saved = "UM: cell= 10, freq=1900000 , mode=1, tvtr=0\n\r";
     const StoreCase cases[] = {
         {{"-ww10", "1900000 1 0"},
@@ -218,7 +218,7 @@ TEST(UserMemoryCell, StoresOneCellOrRefusesWhatWouldLandElsewhere) {
 
 // A 5-byte report carries only the low 16 bits of a word: a cell whose words
 // do not fit is refused instead of stored as other values.
-TEST(UserMemoryCell, FiveByteReceiverStoresOnlyCellsWhoseWordsFit) {
+TEST(UserMemoryCommand, FiveByteReceiverStoresOnlyCellsWhoseWordsFit) {
     HidSim sim;
     sim.add_device({.vid = 0x0483, .pid = 0x5932});
     RunResult r = run_kestrel({"-ww10", "1900000 1 0"}, sim);
@@ -325,6 +325,26 @@ TEST(BackupFile, ReceiverFallingSilentLeavesTheOldBackupIntact) {
     EXPECT_NE(r.err.find("2 of the 100 user memory cells got no answer"), std::string::npos)
         << r.err;
     EXPECT_EQ(sim.requests().size(), 200u); // every cell is still asked
+}
+
+// Answers that are not the receiver's answers to the queries (another report
+// code, or a stray code-28 answer ahead of each one) are no cell contents:
+// the old backup must stay as it was.
+TEST(BackupFile, AnswersOfAnotherKindLeaveTheOldBackupIntact) {
+    const Faults cases[] = {{.answer_code = 5}, {.extra_28 = true}};
+    for (const Faults &faults : cases) {
+        ScratchDir dir;
+        const std::string old = std::string(kHeader) + "0 7000000 1 0 \r\n";
+        dir.write("backup.txt", old);
+        HidSim sim;
+        sim.add_device({.faults = faults, .state = memory_state()});
+        RunResult r = run_kestrel({"-wrf", dir.file("backup.txt")}, sim);
+        EXPECT_EQ(dir.read("backup.txt"), old);
+        EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{"backup.txt"});
+        EXPECT_EQ(r.out.find("write to backup file"), std::string::npos);
+        EXPECT_NE(r.err.find("100 of the 100 user memory cells got no answer"), std::string::npos)
+            << r.err;
+    }
 }
 
 // The file may not grow beyond 1024 bytes (and the signal for that is

@@ -170,16 +170,6 @@ TEST_F(NoReceiver, BackupOfASilentReceiverLeavesTheOldBackupAlone) {
     EXPECT_NE(err.find("100 of the 100 user memory cells got no answer"), std::string::npos) << err;
 }
 
-TEST_F(NoReceiver, BackupIntoAMissingDirectoryIsReportedAsTheSystemSaysIt) {
-    std::string path = dir + "/missing/backup.txt";
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(read_user_memory_to_file(path.c_str()), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Cannot open output file\n\r: No such file or directory\n");
-}
-
 TEST_F(NoReceiver, RestoreSkipsWhatCannotBeStoredExactlyAndNamesTheLine) {
     const std::string file = "# header\r\n"             // 1
                              "\r\n"                     // 2 blank
@@ -238,38 +228,6 @@ TEST_F(NoReceiver, RestoreStopsAfterAHundredStoredLinesNotCountingSkippedOnes) {
     EXPECT_EQ(count(out, "UM: cell="), 100u);
     EXPECT_NE(out.find("freq=1099 "), std::string::npos);
     EXPECT_EQ(out.find("freq=1100 "), std::string::npos);
-}
-
-TEST_F(NoReceiver, FiveByteReportsStoreOnlyCellsWhoseWordsFit) {
-    HID_COMMAND_SIZE = 5;
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(save_user_memory(10, 1900000, 1, 0), -1);
-    EXPECT_EQ(save_user_memory(11, 50000, 2, 0), 0);
-    std::string out = testing::internal::GetCapturedStdout();
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(out.find("cell= 10"), std::string::npos);
-    EXPECT_NE(out.find("UM: cell= 11, freq=50000 , mode=2, tvtr=0\n\r"), std::string::npos);
-    EXPECT_NE(err.find("User memory cell 10 not stored: the frequency does not fit"),
-              std::string::npos)
-        << err;
-}
-
-TEST_F(NoReceiver, CellsOutsideTheReceiverAreNeitherReadNorStored) {
-    for (int cell : {-1, 100, 128, 228}) {
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        uint32_t freq = 7;
-        int mode = 7, trvtr = 7;
-        EXPECT_EQ(get_user_memory(cell, &freq, &mode, &trvtr), -1);
-        EXPECT_EQ(save_user_memory(cell, 1900000, 1, 0), -1);
-        std::string out = testing::internal::GetCapturedStdout();
-        std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(out, "") << cell; // nothing sent, so no answer wait either
-        EXPECT_EQ(freq, 0u);
-        EXPECT_NE(err.find("cell " + std::to_string(cell) + " not read"), std::string::npos);
-        EXPECT_NE(err.find("cell " + std::to_string(cell) + " not stored"), std::string::npos);
-    }
 }
 
 } // namespace
