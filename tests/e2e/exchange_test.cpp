@@ -22,7 +22,9 @@ struct SizeCase {
     std::vector<std::string> requests;
 };
 
-void PrintTo(const SizeCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const SizeCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class ReportSize : public ::testing::TestWithParam<SizeCase> {};
 
@@ -33,8 +35,9 @@ TEST_P(ReportSize, FollowsTheIdentity) {
     RunResult r = run_kestrel({"-C2", "-F14100000", "-J1234"}, sim);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, banner() + hid_open_text() + "RX Frequency 14100000 (Hz) for the channel 2\r\n" +
-                         kAckFreq + "The new MAC will be active after SDR reset: 1234");
+    EXPECT_EQ(r.out, banner() + hid_open_text() +
+                         "RX Frequency 14100000 (Hz) for the channel 2\r\n" + kAckFreq +
+                         "The new MAC will be active after SDR reset: 1234");
     EXPECT_EQ(sim.requests(), c.requests);
 }
 
@@ -42,11 +45,9 @@ INSTANTIATE_TEST_SUITE_P(
     Identities, ReportSize,
     ::testing::Values(
         SizeCase{"Id0483_5932", 0x0483, 0x5932, {"03 20 26 D7 00", "02 5C 34 12 00"}},
-        SizeCase{"Id255D_0002", 0x255D, 0x0002,
-                 {"03 20 26 D7 00 02 00", "02 5C 34 12 00 00 00"}},
+        SizeCase{"Id255D_0002", 0x255D, 0x0002, {"03 20 26 D7 00 02 00", "02 5C 34 12 00 00 00"}},
         SizeCase{"Id255D_0001", 0x255D, 0x0001, {"03 20 26 D7 00", "02 5C 34 12 00"}},
-        SizeCase{"Id255D_0006", 0x255D, 0x0006,
-                 {"03 20 26 D7 00 02 00", "02 5C 34 12 00 00 00"}}),
+        SizeCase{"Id255D_0006", 0x255D, 0x0006, {"03 20 26 D7 00 02 00", "02 5C 34 12 00 00 00"}}),
     [](const ::testing::TestParamInfo<SizeCase> &info) { return info.param.name; });
 
 TEST(Exchange, FiveByteReceiverLosesTheChannelByte) {
@@ -62,8 +63,8 @@ TEST(Exchange, OverTheDriveFiles) {
     RunResult r = run_kestrel({"-P" + msd.drive(), "-F14100000", "-F14100000"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, banner() + msd_open_text(msd.drive()) + kFreqLine + kAckFreq + kFreqLine +
-                         kAckFreq);
+    EXPECT_EQ(r.out,
+              banner() + msd_open_text(msd.drive()) + kFreqLine + kAckFreq + kFreqLine + kAckFreq);
     // Two equal requests in a row: both taken.
     EXPECT_EQ(msd.requests(),
               (std::vector<std::string>{"03 20 26 D7 00 00 00", "03 20 26 D7 00 00 00"}));
@@ -77,7 +78,7 @@ TEST(Exchange, LateAnswerWithinTheTimeOutOverTheDrive) {
 }
 
 TEST(Exchange, LateAnswerPastTheTimeOutIsReadByTheNextRead) {
-    MsdSim msd({.faults = {.delay_ms = 1150}});
+    MsdSim msd({.faults = {.delay_ms = 1250}});
     RunResult r = run_kestrel({"-P" + msd.drive(), "-F14100000", "-B1"});
     EXPECT_EQ(r.status, 0);
     // The frequency's answer comes while kestrel waits for the LEDs' answer.
@@ -89,8 +90,8 @@ TEST(Exchange, LateAnswerPastTheTimeOutOverHid) {
     HidSim sim;
     sim.add_device({.faults = {.delay_ms = 1100}});
     RunResult r = run_kestrel({"-F14100000", "-B0"}, sim);
-    EXPECT_EQ(r.out, banner() + hid_open_text() + kFreqLine + kTimeout + kAckFreq +
-                         "The LEDs is On\r\n");
+    EXPECT_EQ(r.out,
+              banner() + hid_open_text() + kFreqLine + kTimeout + kAckFreq + "The LEDs is On\r\n");
 }
 
 TEST(Exchange, ReceiverThatNeverAnswersEndsEachReadAfterTheTimeOut) {
@@ -115,8 +116,8 @@ TEST(Exchange, CodeTwentyEightAnswerIsTraced) {
     HidSim sim;
     sim.add_device({.faults = {.extra_28 = true}});
     RunResult r = run_kestrel({"-F14100000", "-B1"}, sim);
-    EXPECT_EQ(r.out, banner() + hid_open_text() + kFreqLine + "ACK rprt=28, cmd=1 \n\r" +
-                         kAckFreq + "The LEDs is Off\r\n");
+    EXPECT_EQ(r.out, banner() + hid_open_text() + kFreqLine + "ACK rprt=28, cmd=1 \n\r" + kAckFreq +
+                         "The LEDs is Off\r\n");
 }
 
 TEST(Exchange, CodeTwentyEightAnswerOverTheDrive) {

@@ -307,7 +307,10 @@ void HidSim::write_config() const {
 
 std::vector<std::pair<std::string, std::string>> HidSim::env() const {
     write_config();
-    return {{"KESTREL_SIM_HID_CONFIG", dir_.file("hid.conf")}, {"LD_PRELOAD", hid_library()}};
+    std::string preload = hid_library();
+    if (std::string(KESTREL_PRELOAD_FIRST) != "")
+        preload = std::string(KESTREL_PRELOAD_FIRST) + ":" + preload;
+    return {{"KESTREL_SIM_HID_CONFIG", dir_.file("hid.conf")}, {"LD_PRELOAD", preload}};
 }
 
 std::vector<std::string> HidSim::requests(const std::string &device) const {
@@ -482,7 +485,8 @@ std::string banner() {
 }
 
 std::string help_screen() {
-    return std::string("Kestrel utility version ") + KESTREL_VERSION_TEXT + "\n\r" + help_text + "\n\r";
+    return std::string("Kestrel utility version ") + KESTREL_VERSION_TEXT + "\n\r" + help_text +
+           "\n\r";
 }
 
 std::string hid_open_text(const std::string &product) {

@@ -87,7 +87,9 @@ struct ListingCase {
     std::string product; // product string of the receiver that opens
 };
 
-void PrintTo(const ListingCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const ListingCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class ListingTest : public ::testing::TestWithParam<ListingCase> {};
 
@@ -161,7 +163,9 @@ struct OpenCase {
     std::string opened; // product string of the receiver that opens
 };
 
-void PrintTo(const OpenCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const OpenCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class OpenTest : public ::testing::TestWithParam<OpenCase> {};
 
