@@ -14,7 +14,6 @@
 #include <sstream>
 #include <string>
 
-#include <dirent.h>
 #include <unistd.h>
 
 namespace {
@@ -126,23 +125,6 @@ class NoReceiver : public ::testing::Test {
         std::ofstream f(dir + "/" + name, std::ios::binary);
         f << content;
     }
-    std::string read_file(const std::string &name) {
-        std::ifstream f(dir + "/" + name, std::ios::binary);
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
-    std::vector<std::string> entries() {
-        std::vector<std::string> names;
-        DIR *d = opendir(dir.c_str());
-        while (dirent *e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n != "." && n != "..")
-                names.push_back(n);
-        }
-        closedir(d);
-        return names;
-    }
     std::string dir;
 };
 
@@ -151,23 +133,6 @@ size_t count(const std::string &text, const std::string &what) {
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         n++;
     return n;
-}
-
-TEST_F(NoReceiver, BackupOfASilentReceiverLeavesTheOldBackupAlone) {
-    const std::string old = "#  old backup\r\n0 7000000 1 0 \r\n";
-    write_file("backup.txt", old);
-    std::string path = dir + "/backup.txt";
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    int result = read_user_memory_to_file(path.c_str());
-    std::string out = testing::internal::GetCapturedStdout();
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(read_file("backup.txt"), old);
-    EXPECT_EQ(entries(), std::vector<std::string>{"backup.txt"}); // no temporary file left
-    EXPECT_EQ(out.find("write to backup file"), std::string::npos);
-    EXPECT_EQ(count(out, "USB IO timeout!"), 200u);
-    EXPECT_NE(err.find("100 of the 100 user memory cells got no answer"), std::string::npos) << err;
 }
 
 TEST_F(NoReceiver, RestoreSkipsWhatCannotBeStoredExactlyAndNamesTheLine) {
