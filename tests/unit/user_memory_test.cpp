@@ -1,5 +1,5 @@
 // User memory cells: the backup line reader, which cells and values may be
-// stored, and the backup and restore operations with no receiver answering
+// stored, and restoring a file with no receiver answering
 // (no transport open, so every answer wait ends at once as a time-out).
 #include "commands.h"
 #include "fe_interface.h"
