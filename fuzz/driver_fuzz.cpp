@@ -2,7 +2,8 @@
 // argument vector, against a receiver whose answers come from the input.
 //
 // Input: byte 0 configures the HID receivers (fake_hidapi.h), byte 1 the
-// drive files (fake_platform.h), byte 2 the TCP link; then the arguments,
+// drive files (fake_platform.h), byte 2 the TCP link (fake_net.h), which
+// connects to nothing real whatever -T says; then the arguments,
 // each ended by a zero byte, the list ended by an empty one; the rest
 // scripts the receiver's answers (fake_receiver.h).
 //
@@ -14,8 +15,9 @@
 // What must hold for every input, besides no crash, no memory error and no
 // undefined behaviour:
 // - the run ends with one of the driver's statuses;
-// - the utility slept no longer than its waits allow: about one read
-//   time-out per report it tried to send;
+// - the utility waited no longer than its bounds allow: one answer wait per
+//   report or message it tried to send (1 s on HID and the drive, 3 s on the
+//   link), and the link's connect bound;
 // - a run that returns normally leaves no HID device open;
 // - user memory is written only to the cells 0 to 99;
 // - a backup run either leaves the old backup byte for byte, or replaces it
@@ -31,6 +33,7 @@
 #include <vector>
 
 #include "fake_hidapi.h"
+#include "fake_net.h"
 #include "fake_platform.h"
 #include "fake_receiver.h"
 #include "run_state.h"
@@ -166,6 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz::receiver_reset();
     fuzz::hid_configure(hid_config);
     fuzz::drive_configure(drive_config);
+    fuzz::link_configure(data[2]);
     fuzz::reset_connection_state();
     fuzz::script_begin(data + pos, size - pos);
     tcp_port = 50000;
@@ -180,9 +184,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!ended_by_exit && fuzz::hid_open_devices() != 0)
         fail("the run left a HID device open");
     const auto &requests = fuzz::receiver_requests();
-    uint64_t sends = fuzz::send_attempts();
-    if (fuzz::slept_ms() > sends * 1002 + 10)
-        fail("the run waited longer than its read time-outs allow");
+    if (fuzz::slept_ms() > fuzz::allowed_wait_ms() + 10)
+        fail("the run waited longer than its answer waits allow");
     for (const auto &r : requests)
         if (r.size() >= 3 && r[0] == 0x02 && r[1] == 0x63 && r[2] >= 200)
             fail("user memory was written outside the cells 0 to 99");

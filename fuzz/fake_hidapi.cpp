@@ -7,6 +7,7 @@
 #include <hidapi.h>
 
 #include "fake_receiver.h"
+#include "fe_interface.h"
 
 struct hid_device_ {
     int index; // into the attached receivers
@@ -153,7 +154,7 @@ hid_device *hid_open_path(const char *path) {
 }
 
 int hid_write(hid_device *dev, const unsigned char *data, size_t length) {
-    note_send_attempt();
+    note_send_attempt(HID_READ_TIMEOUT_MS);
     if (dev == nullptr || !dev->open || writes_fail)
         return -1;
     receiver_take(data, length);

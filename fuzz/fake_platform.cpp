@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fake_receiver.h"
+#include "fe_interface.h"
 #include "platform/platform.h"
 
 namespace fuzz {
@@ -33,6 +34,15 @@ void drive_configure(uint8_t config) {
 
 uint64_t slept_ms() {
     return clock_ms - run_start_ms;
+}
+
+void wait_until(uint64_t deadline_ms) {
+    if (deadline_ms > clock_ms)
+        clock_ms = deadline_ms;
+}
+
+void set_last_error(long code) {
+    last_error = code;
 }
 
 } // namespace fuzz
@@ -91,7 +101,8 @@ bool plat_file_write_sector(plat_file *f, const void *sector) {
         return false;
     }
     if (f->fd == REQUEST_FD) {
-        note_send_attempt();
+        // The answer file is polled every millisecond for a read time-out.
+        note_send_attempt(HID_READ_TIMEOUT_MS + 1);
         if (drive & 0x10) {
             last_error = EIO;
             return false;

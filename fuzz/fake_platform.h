@@ -13,7 +13,11 @@ namespace fuzz {
 //   bit 2  sector reads fail          bit 3  writing an answer back fails
 //   bit 4  request writes fail        bit 5  no sector buffer can be had
 void drive_configure(uint8_t config);
-// Milliseconds the utility slept in this run.
+// Milliseconds the utility slept or waited in this run.
 uint64_t slept_ms();
+// For the other stand-ins: a wait that lasts until `deadline_ms` on the
+// stand-in clock, and the code that plat_last_error() gives next.
+void wait_until(uint64_t deadline_ms);
+void set_last_error(long code);
 
 } // namespace fuzz

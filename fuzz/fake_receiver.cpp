@@ -20,6 +20,7 @@ ksim::Receiver *model = nullptr;
 std::deque<ksim::Answer> queued;
 std::vector<std::vector<uint8_t>> requests;
 uint64_t attempts = 0;
+uint64_t allowed_wait = 0;
 
 } // namespace
 
@@ -54,6 +55,7 @@ void receiver_reset() {
     queued.clear();
     requests.clear();
     attempts = 0;
+    allowed_wait = 0;
 }
 
 ksim::Receiver &receiver() {
@@ -72,12 +74,25 @@ const std::vector<std::vector<uint8_t>> &receiver_requests() {
     return requests;
 }
 
-void note_send_attempt() {
+void note_send_attempt(uint64_t allowed_wait_ms) {
     attempts++;
+    allowed_wait += allowed_wait_ms;
 }
 
 uint64_t send_attempts() {
     return attempts;
+}
+
+uint64_t allowed_wait_ms() {
+    return allowed_wait;
+}
+
+bool receiver_model_answer(uint8_t out[7]) {
+    if (queued.empty())
+        return false;
+    memcpy(out, queued.front().data(), 7);
+    queued.pop_front();
+    return true;
 }
 
 Delivery receiver_answer(uint8_t *out, size_t capacity, size_t *length) {

@@ -33,10 +33,13 @@ ksim::Receiver &receiver();
 void receiver_take(const uint8_t *report, size_t length);
 // Every request of this run, as it arrived.
 const std::vector<std::vector<uint8_t>> &receiver_requests();
-// The transports count every report the utility tried to send, whether or
-// not it arrived: each may cost one answer wait.
-void note_send_attempt();
+// The transports count every report or message the utility tried to send,
+// whether or not it arrived, with the longest wait for its answer that the
+// utility allows on that transport (and the link's connect its own).
+void note_send_attempt(uint64_t allowed_wait_ms);
 uint64_t send_attempts();
+// The sum of those waits: how long a run may wait in all.
+uint64_t allowed_wait_ms();
 
 // How the next answer comes, decided by one script byte:
 //   0x00-0x7F  the model's next answer (nothing when none is waiting);
@@ -48,6 +51,10 @@ uint64_t send_attempts();
 enum class Delivery { answer, nothing, error };
 // Fills `out` (up to `capacity` bytes) and sets `length` for an answer.
 Delivery receiver_answer(uint8_t *out, size_t capacity, size_t *length);
+
+// The model's next waiting answer, without a script byte (for transports
+// that script their answers themselves). False when none is waiting.
+bool receiver_model_answer(uint8_t out[7]);
 
 // A private scratch directory for files the targets need (created once).
 const std::string &scratch_dir();
