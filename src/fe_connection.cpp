@@ -206,6 +206,10 @@ int HID_Write_Data(unsigned char *report) {
         message[0] = static_cast<unsigned char>(HID_COMMAND_SIZE + 2);
         message[1] = 0xE0;
         memcpy(message + 2, report, static_cast<size_t>(HID_COMMAND_SIZE));
+        // A tunnel answer stored before this report went out (a receiver
+        // that answered a control item as a tunnel message) is no answer to
+        // it: only what the link receives for this report may be read.
+        hid_tcp_packet[0] = 0;
         tcp_send_hid_command(message, HID_COMMAND_SIZE + 2);
         hid_command_send_state = 1;
         return 1;
@@ -295,6 +299,8 @@ int hid_save_recieved_tcp_packet(char *data, int size) {
         return 0;
     size_t n = static_cast<size_t>(size) < sizeof hid_tcp_packet ? static_cast<size_t>(size)
                                                                  : sizeof hid_tcp_packet;
+    // A message shorter than the packet keeps no bytes of an earlier one.
+    memset(hid_tcp_packet, 0, sizeof hid_tcp_packet);
     memcpy(hid_tcp_packet, data, n);
     return 0;
 }
