@@ -88,15 +88,17 @@ void end_connection() {
 
 // The link is about to wait for data: take what it sent, then hand over the
 // next piece of the stream, or end the connection when there is none.
-void link_waits() {
+// Returns false when the piece was empty: the wait then wakes at once with
+// nothing, as a wait may.
+bool link_waits() {
     if (peer < 0)
-        return;
+        return true;
     uint8_t sink[4096];
     while (recv(peer, sink, sizeof sink, MSG_DONTWAIT) > 0) {
     }
     if (stream_pos >= stream_size) {
         end_connection();
-        return;
+        return true;
     }
     size_t n = stream[stream_pos++];
     n = n < stream_size - stream_pos ? n : stream_size - stream_pos;
@@ -104,6 +106,7 @@ void link_waits() {
         fail("cannot hand a piece to the link");
     delivered.insert(delivered.end(), stream + stream_pos, stream + stream_pos + n);
     stream_pos += n;
+    return n > 0;
 }
 
 // How an exchange should end, from the bytes handed over while it ran:
@@ -152,8 +155,8 @@ long now_ms() {
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 extern "C" int poll(pollfd *fds, nfds_t n, int timeout_ms) {
-    if (playing && n == 1 && (fds[0].events & POLLIN))
-        link_waits();
+    if (playing && n == 1 && (fds[0].events & POLLIN) && !link_waits())
+        timeout_ms = 0;
     return real_poll(fds, n, timeout_ms);
 }
 #if defined(__GNUC__) && !defined(__clang__)

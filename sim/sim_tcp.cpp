@@ -151,6 +151,7 @@ class TcpTransport : public Transport {
 
     void receive(Client &c) {
         uint8_t buf[4096];
+        bool peer_gone = false;
         for (;;) {
             ssize_t n = recv(c.fd, buf, sizeof buf, 0);
             if (n > 0) {
@@ -158,21 +159,25 @@ class TcpTransport : public Transport {
                 continue;
             }
             if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-                c.closing = true;
+                peer_gone = true;
             break;
         }
+        // Whole messages that came before the connection ended are still
+        // acted on, as a receiver would.
         while (!c.closing && c.in.size() >= 2) {
             size_t length = (c.in[0] | (c.in[1] << 8)) & MAX_MESSAGE;
             if (length < 2) {
                 c.closing = true; // no message is shorter than its header
-                return;
+                break;
             }
             if (c.in.size() < length)
-                return;
+                break;
             std::vector<uint8_t> message(c.in.begin(), c.in.begin() + static_cast<long>(length));
             c.in.erase(c.in.begin(), c.in.begin() + static_cast<long>(length));
             handle_message(c, message);
         }
+        if (peer_gone)
+            c.closing = true;
     }
 
     void handle_message(Client &c, const std::vector<uint8_t> &m) {
