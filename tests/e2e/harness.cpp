@@ -457,6 +457,11 @@ void MsdSim::stop() {
     for (int i = 0; i < 300; i++) {
         if (waitpid(pid_, &wstatus, WNOHANG) == pid_) {
             pid_ = -1;
+            // A simulator that crashed, or that a sanitizer stopped, would
+            // otherwise go unnoticed.
+            if (!WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0)
+                ADD_FAILURE() << "kestrel-sim did not end cleanly (status " << wstatus
+                              << "): " << dir_.read("sim.stderr");
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
