@@ -59,7 +59,10 @@ const char usage[] =
     "  --silent-after N   answer the first N requests only\n"
     "  --delay-ms N       answer N ms after each request\n"
     "  --answer-code N    put report code N in every answer\n"
-    "  --extra-28         send a code-28 answer before every answer\n";
+    "  --extra-28         send a code-28 answer before every answer\n"
+    "  --tcp-close-after N    TCP: answer N messages, close when the next arrives\n"
+    "  --tcp-answer-length N  TCP: pad every answer with zeros to N bytes (up to 8191)\n"
+    "  --tcp-split-ms N       TCP: send every answer in two parts, N ms apart\n";
 
 bool file_exists(const std::string &path) {
     return access(path.c_str(), F_OK) == 0;
@@ -120,6 +123,23 @@ int main(int argc, char **argv) {
             fault("answer_code", v);
         } else if (opt == "--extra-28") {
             fault("extra_28", "1");
+        } else if (opt == "--tcp-close-after" || opt == "--tcp-answer-length" ||
+                   opt == "--tcp-split-ms") {
+            need_value(v);
+            char *end = nullptr;
+            errno = 0;
+            long n = strtol(v.c_str(), &end, 10);
+            long most = opt == "--tcp-answer-length" ? 0x1FFF : 600000;
+            if (v.empty() || *end != '\0' || errno != 0 || n < 0 || n > most) {
+                fprintf(stderr, "kestrel-sim: bad value for %s: %s\n", opt.c_str(), v.c_str());
+                return 2;
+            }
+            if (opt == "--tcp-close-after")
+                ctx.tcp_faults.close_after = n;
+            else if (opt == "--tcp-answer-length")
+                ctx.tcp_faults.answer_length = static_cast<int>(n);
+            else
+                ctx.tcp_faults.split_ms = static_cast<int>(n);
         } else if (opt == "--help" || opt == "-h") {
             fputs(usage, stdout);
             return 0;

@@ -16,10 +16,19 @@
 
 namespace ksim {
 
+// Misbehaviour of the TCP link itself, for tests of how the utility copes
+// with the way answers arrive.
+struct TcpFaults {
+    long close_after = -1; // answer N messages of a connection; close it when the next arrives
+    int answer_length = 0; // pad every answer with zeros to this many bytes (0: off)
+    int split_ms = -1;     // send every answer in two parts, the second this long after the first
+};
+
 // What every transport shares: the model, the request log and the state
 // file that is rewritten after every request.
 struct SimContext {
     Receiver rx;
+    TcpFaults tcp_faults;
     std::string log_path;  // empty: no request log
     std::string state_out; // empty: no state dump
 

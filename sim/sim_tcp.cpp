@@ -5,6 +5,11 @@
 // answer report from byte 2 on. Type 0 sets a control item (code in bytes
 // 2-3) and is answered with a 4-byte type-0 message echoing the item code.
 // Every message gets one answer, unless the receiver is silent.
+//
+// Every message is logged whole as it arrived ("tcp-in"), and every answer
+// as it is sent ("tcp-out"). The link's own faults (TcpFaults) close the
+// connection after a number of messages, pad answers beyond what the
+// utility reads at once, or send them in two parts with a pause between.
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -34,6 +39,7 @@ struct Client {
     std::vector<uint8_t> in;
     std::deque<Outgoing> out;
     bool closing = false;
+    long messages = 0; // messages taken on this connection
 };
 
 bool parse_address(const std::string &text, sockaddr_in *addr) {
@@ -155,7 +161,7 @@ class TcpTransport : public Transport {
                 c.closing = true;
             break;
         }
-        while (c.in.size() >= 2) {
+        while (!c.closing && c.in.size() >= 2) {
             size_t length = (c.in[0] | (c.in[1] << 8)) & MAX_MESSAGE;
             if (length < 2) {
                 c.closing = true; // no message is shorter than its header
@@ -170,6 +176,12 @@ class TcpTransport : public Transport {
     }
 
     void handle_message(Client &c, const std::vector<uint8_t> &m) {
+        ctx_.log_other("tcp-in", m.data(), m.size());
+        const TcpFaults &tf = ctx_.tcp_faults;
+        if (tf.close_after >= 0 && ++c.messages > tf.close_after) {
+            c.closing = true; // read whole, never answered: the connection just ends
+            return;
+        }
         const int type = m[1] >> 5;
         uint64_t ready = monotonic_ms() + static_cast<uint64_t>(ctx_.rx.faults.delay_ms);
         if (type == 7) {
@@ -179,7 +191,7 @@ class TcpTransport : public Transport {
                 reply[0] = static_cast<uint8_t>(reply.size());
                 reply[1] = 0xE0;
                 memcpy(reply.data() + 2, a.data(), a.size());
-                c.out.push_back({reply, ready});
+                queue_answer(c, reply, ready);
             }
             return;
         }
@@ -190,8 +202,28 @@ class TcpTransport : public Transport {
             dump_file(ctx_.rx, ctx_.state_out);
         if (ctx_.rx.faults.silent)
             return;
-        c.out.push_back(
-            {{4, 0x00, static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8)}, ready});
+        queue_answer(c, {4, 0x00, static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8)},
+                     ready);
+    }
+
+    // Queues one answer, padded and split as the link's faults say.
+    void queue_answer(Client &c, std::vector<uint8_t> reply, uint64_t ready) {
+        const TcpFaults &tf = ctx_.tcp_faults;
+        if (tf.answer_length > 0 && static_cast<size_t>(tf.answer_length) > reply.size()) {
+            size_t length = static_cast<size_t>(tf.answer_length);
+            reply.resize(length, 0);
+            reply[0] = static_cast<uint8_t>(length);
+            reply[1] = static_cast<uint8_t>((reply[1] & 0xE0) | ((length >> 8) & 0x1F));
+        }
+        ctx_.log_other("tcp-out", reply.data(), reply.size());
+        if (tf.split_ms < 0 || reply.size() < 2) {
+            c.out.push_back({reply, ready});
+            return;
+        }
+        const long half = static_cast<long>(reply.size() / 2);
+        c.out.push_back({std::vector<uint8_t>(reply.begin(), reply.begin() + half), ready});
+        c.out.push_back({std::vector<uint8_t>(reply.begin() + half, reply.end()),
+                         ready + static_cast<uint64_t>(tf.split_ms)});
     }
 
     // Control items: frequency (0x20), sample rate (0xB8), data stream

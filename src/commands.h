@@ -11,6 +11,8 @@ extern const char *const MultiChannelModes[6];
 int enumerate_talmir_devs(void);
 int initialize_hardware(void);
 int32_t HID_wait_For_ACK(void);
+// True when the last HID_wait_For_ACK read an answer, false after a time-out.
+bool ack_answered(void);
 
 // Receiver settings.
 int RF_Gain_Db_to_Int(int value);

@@ -54,13 +54,23 @@ int initialize_hardware(void) {
     return -1;
 }
 
+// Whether the last answer wait read an answer: its -1 alone cannot tell a
+// time-out from an answer whose value has all bits set.
+static bool last_wait_answered = false;
+
+bool ack_answered(void) {
+    return last_wait_answered;
+}
+
 int32_t HID_wait_For_ACK(void) {
     unsigned char answer[64];
     memset(answer, 0, sizeof answer);
+    last_wait_answered = false;
     if (HID_Read_Data(reinterpret_cast<char *>(answer)) <= 0) {
         printf("USB IO timeout!\r\n");
         return -1;
     }
+    last_wait_answered = true;
     switch (answer[0]) {
     case 6: {
         unsigned char command = 0;

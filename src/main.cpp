@@ -13,6 +13,7 @@
 #include "fe_interface.h"
 #include "main.h"
 #include "tcp_shell.h"
+#include "user_memory.h"
 
 namespace {
 
@@ -87,6 +88,34 @@ int open_receiver(void) {
     return initialize_hardware();
 }
 
+// Reads "%d" for the -W mode. A number beyond the range of an int is held
+// at the nearest limit and `fits` turns false, so that it can never wrap
+// around into a cell or a value that was not asked for.
+bool scan_user_memory_number(const char *text, int32_t *var, const char **end, bool *fits) {
+    int64_t v;
+    if (!scan_decimal(text, &v, end))
+        return false;
+    if (v < INT32_MIN || v > INT32_MAX)
+        *fits = false;
+    *var = static_cast<int32_t>(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v);
+    return true;
+}
+
+// Reads the file name of -wrf and -wwf. A name too long for the buffer is
+// refused rather than cut, since a cut name is another file.
+bool scan_backup_file_name(const char *text, char *str, size_t size) {
+    const char *white = " \t\n\v\f\r"; // as the "%s" reading takes it
+    const char *p = text + strspn(text, white);
+    size_t length = strcspn(p, white);
+    if (length >= size) {
+        fprintf(stderr, "The backup file name is longer than %zu characters: nothing done\n",
+                size - 1);
+        return false;
+    }
+    scan_word(p, str, size);
+    return true;
+}
+
 // The -W mode: one user-memory command taken from the first argument.
 void user_memory_mode(int argc, char **argv) {
     static char str[256];
@@ -97,36 +126,41 @@ void user_memory_mode(int argc, char **argv) {
     const char *next = argc > 2 ? argv[2] : "";
     char action = a[2];
     bool to_file = action != '\0' && a[3] == 'f';
+    bool fits = true;
     if (action == 'r') {
         if (to_file) {
-            scan_word(next, str, sizeof str);
-            read_user_memory_to_file(str);
+            if (scan_backup_file_name(next, str, sizeof str))
+                read_user_memory_to_file(str);
         } else {
-            scan_int(arg_at(a, 3), &cell);
+            scan_user_memory_number(arg_at(a, 3), &cell, nullptr, &fits);
             uint32_t freq = 0;
             get_user_memory(cell, &freq, &mode, &trvtr);
             tmpf = static_cast<int32_t>(freq);
-            printf("Frequency: %d , Mode: %d , TRVTR: %d\r\n", tmpf, mode, trvtr);
+            if (user_memory_cell_exists(cell)) // otherwise nothing was read
+                printf("Frequency: %d , Mode: %d , TRVTR: %d\r\n", tmpf, mode, trvtr);
         }
     } else if (action == 'w') {
         if (to_file) {
-            scan_word(next, str, sizeof str);
-            restore_user_memory_from_file(str);
+            if (scan_backup_file_name(next, str, sizeof str))
+                restore_user_memory_from_file(str);
         } else {
-            scan_int(arg_at(a, 3), &cell);
+            scan_user_memory_number(arg_at(a, 3), &cell, nullptr, &fits);
             if (argc > 2) {
                 // Three numbers in one argument; those that cannot be read stay 0.
                 const char *p = next;
                 int32_t *targets[] = {&tmpf, &mode, &trvtr};
                 for (int32_t *t : targets) {
-                    int64_t v;
-                    if (!scan_decimal(p, &v, &p))
+                    if (!scan_user_memory_number(p, t, &p, &fits))
                         break;
-                    *t = static_cast<int32_t>(static_cast<uint64_t>(v));
                 }
             }
             printf("addr: %d, Frequency: %d , Mode: %d , TRVTR: %d\r\n", cell, tmpf, mode, trvtr);
-            if (tmpf >= 0)
+            if (!fits)
+                fprintf(stderr, "User memory cell %d not stored: a number is out of range\n", cell);
+            else if (tmpf < 0)
+                fprintf(stderr, "User memory cell %d not stored: the frequency is negative\n",
+                        cell);
+            else
                 save_user_memory(cell, static_cast<uint32_t>(tmpf), mode, trvtr);
         }
     }

@@ -5,7 +5,8 @@
 extern volatile int network_state;
 
 // The receiver's factory address on its local network, used by -T without
-// an address.
+// an address. The macro lets constant texts such as the help screen quote it.
+#define KESTREL_DEFAULT_IP_ADDRESS "192.168.1.100"
 extern const char default_ip_address[];
 
 // Version text shown by the banner and the help screen.

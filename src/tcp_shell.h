@@ -15,3 +15,13 @@ int tcp_set_rf_gain_state(int channel, int8_t gain);
 void tcp_set_pending_flag(void);
 void tcp_clear_pending_flag(void);
 int tcp_get_pending_flag(void);
+
+// How long the link waits for the receiver. A receiver on the local network
+// accepts a connection and answers a message within milliseconds; these
+// bounds only keep a receiver that has gone silent, or an address where
+// nothing answers, from holding the run. A connect that is not made within
+// TCP_CONNECT_TIMEOUT_MS fails like a refused one; an answer that is not
+// complete within TCP_ANSWER_TIMEOUT_MS of its message fails like a broken
+// connection.
+constexpr unsigned TCP_CONNECT_TIMEOUT_MS = 3000;
+constexpr unsigned TCP_ANSWER_TIMEOUT_MS = 3000;

@@ -394,6 +394,19 @@ MsdSim::MsdSim(MsdOptions options) {
     }
     if (f.extra_28)
         args.push_back("--extra-28");
+    const TcpFaults &t = options.tcp_faults;
+    if (t.close_after >= 0) {
+        args.push_back("--tcp-close-after");
+        args.push_back(std::to_string(t.close_after));
+    }
+    if (t.answer_length > 0) {
+        args.push_back("--tcp-answer-length");
+        args.push_back(std::to_string(t.answer_length));
+    }
+    if (t.split_ms >= 0) {
+        args.push_back("--tcp-split-ms");
+        args.push_back(std::to_string(t.split_ms));
+    }
 
     std::vector<char *> argv;
     std::string bin = sim_binary();

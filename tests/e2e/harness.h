@@ -37,7 +37,12 @@
 //   msd.requests() / msd.state(key)            as for HidSim
 //   msd.stop()                stop serving now (the files stay)
 //   MsdSim({.tcp = true}) also listens on 127.0.0.1 at msd.tcp_port(); its
-//   requests are logged under "tcp" (tunnelled reports) and "tcp-control".
+//   requests are logged under "tcp" (tunnelled reports) and "tcp-control";
+//   every whole message as it arrived under "tcp-in", every answer as sent
+//   under "tcp-out".
+//   MsdSim({.tcp = true, .tcp_faults = {.close_after = 2}})   the link's own
+//   faults: close after N answered messages, answers padded to
+//   .answer_length bytes, answers sent in two parts .split_ms apart.
 //
 // Scratch space
 //   ScratchDir dir;           a fresh directory, removed afterwards (kept
@@ -147,10 +152,18 @@ class HidSim {
     std::vector<HidDevice> devices_;
 };
 
+// Misbehaviour of the simulated receiver's TCP link.
+struct TcpFaults {
+    long close_after = -1; // answers N messages, then closes when the next arrives
+    int answer_length = 0; // every answer padded with zeros to this many bytes
+    int split_ms = -1;     // every answer sent in two parts, this long apart
+};
+
 struct MsdOptions {
     Faults faults;
     std::map<std::string, std::string> state;
     bool tcp = false; // also listen on 127.0.0.1 (a free port)
+    TcpFaults tcp_faults;
 };
 
 class MsdSim {

@@ -1,0 +1,275 @@
+// User memory cells: the backup line reader, which cells and values may be
+// stored, and the backup and restore operations with no receiver answering
+// (no transport open, so every answer wait ends at once as a time-out).
+#include "commands.h"
+#include "fe_interface.h"
+#include "user_memory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <dirent.h>
+#include <unistd.h>
+
+namespace {
+
+struct LineCase {
+    const char *name;
+    std::string text;
+    bool whole;
+    backup_line_kind kind;
+    backup_line values;
+};
+
+TEST(BackupLine, ReadsWhatTheWriterWritesAndRefusesWhatIsNotFourNumbers) {
+    const std::string long_blanks(250, ' ');
+    const LineCase cases[] = {
+        {"written line", "10 1900000 1 0 \r", true, BACKUP_DATA, {10, 1900000, 1, 0}},
+        {"negative frequency", "3 -1 65535 65535 \r", true, BACKUP_DATA, {3, -1, 65535, 65535}},
+        {"tabs, signs, CR CR", "\t+7\t-5 +2  9\r\r", true, BACKUP_DATA, {7, -5, 2, 9}},
+        {"text after the fourth", "1 2 3 4 anything", true, BACKUP_DATA, {1, 2, 3, 4}},
+        {"no line end at file end", "1 2 3 4", true, BACKUP_DATA, {1, 2, 3, 4}},
+        {"huge number held, not wrapped",
+         "4294967306 1 0 0",
+         true,
+         BACKUP_DATA,
+         {4294967306, 1, 0, 0}},
+        {"comment", "# 5 100 1 0", true, BACKUP_COMMENT, {}},
+        {"blank", "", true, BACKUP_TOO_FEW_NUMBERS, {}},
+        {"carriage return only", "\r", true, BACKUP_TOO_FEW_NUMBERS, {}},
+        {"blank then #", "  # 5 100 1 0", true, BACKUP_TOO_FEW_NUMBERS, {}},
+        {"truncated", "5 100 1", true, BACKUP_TOO_FEW_NUMBERS, {}},
+        {"not numbers", "five 100 1 0", true, BACKUP_TOO_FEW_NUMBERS, {}},
+        {"zero byte inside", std::string("5 100\0 1 0", 10), true, BACKUP_TOO_FEW_NUMBERS, {}},
+        {"long line, numbers complete",
+         "5 100 1 0 " + std::string(244, 'x'),
+         false,
+         BACKUP_DATA,
+         {5, 100, 1, 0}},
+        {"long line, last number at the cut", long_blanks + "5 1 0 1", false, BACKUP_TOO_LONG, {}},
+        {"long line, numbers beyond the cut", long_blanks + "5 1", false, BACKUP_TOO_LONG, {}},
+    };
+    for (const LineCase &c : cases) {
+        backup_line got{-9, -9, -9, -9};
+        EXPECT_EQ(parse_backup_line(c.text.c_str(), c.text.size(), c.whole, &got), c.kind)
+            << c.name;
+        if (c.kind == BACKUP_DATA) {
+            EXPECT_EQ(got.address, c.values.address) << c.name;
+            EXPECT_EQ(got.freq, c.values.freq) << c.name;
+            EXPECT_EQ(got.mode, c.values.mode) << c.name;
+            EXPECT_EQ(got.trvtr_index, c.values.trvtr_index) << c.name;
+        }
+    }
+}
+
+struct StoreCase {
+    int64_t cell, freq, mode, trvtr;
+    int report_size;
+    bool storable;
+    const char *reason_part;
+};
+
+TEST(UserMemoryCell, StoresOnlyExistingCellsWithValuesThatArriveWhole) {
+    const StoreCase cases[] = {
+        {0, 1900000, 1, 0, 7, true, ""},
+        {99, 4294967295, 65535, 65535, 7, true, ""},
+        {99, INT32_MIN, 0, 0, 7, true, ""},
+        {100, 1, 0, 0, 7, false, "cell 100"},
+        {128, 1, 0, 0, 7, false, "cell 128"}, // would land on cell 0
+        {-1, 1, 0, 0, 7, false, "cell -1"},
+        {5, 4294967296, 0, 0, 7, false, "frequency 4294967296"},
+        {5, int64_t{INT32_MIN} - 1, 0, 0, 7, false, "frequency"},
+        {5, 1, 65536, 0, 7, false, "mode 65536"},
+        {5, 1, -1, 0, 7, false, "mode -1"},
+        {5, 1, 0, 65536, 7, false, "transverter index 65536"},
+        {5, 1, 0, -2, 7, false, "transverter index -2"},
+        // A 5-byte report carries only the low 16 bits of a word.
+        {5, 65535, 65535, 0, 5, true, ""},
+        {5, 65536, 0, 0, 5, false, "the frequency"},
+        {5, -1, 0, 0, 5, false, "the frequency"},
+        {5, 1000, 2, 1, 5, false, "transverter"},
+    };
+    for (const StoreCase &c : cases) {
+        char why[160] = "";
+        bool ok = user_memory_cell_storable(c.cell, c.freq, c.mode, c.trvtr, c.report_size, why,
+                                            sizeof why);
+        EXPECT_EQ(ok, c.storable) << c.cell << " " << c.freq << " " << c.mode << " " << c.trvtr;
+        if (!c.storable) {
+            EXPECT_NE(std::string(why).find(c.reason_part), std::string::npos) << why;
+        }
+    }
+}
+
+// A scratch directory with nothing open towards any receiver.
+class NoReceiver : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        hid_status = 0;
+        hid_tcp_network_flag = 0;
+        HID_COMMAND_SIZE = 7;
+        char tmpl[] = "/tmp/kestrel-memory-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+    }
+    void TearDown() override {
+        HID_COMMAND_SIZE = 7;
+        std::string cmd = "rm -rf '" + dir + "'";
+        ASSERT_EQ(system(cmd.c_str()), 0);
+    }
+    void write_file(const std::string &name, const std::string &content) {
+        std::ofstream f(dir + "/" + name, std::ios::binary);
+        f << content;
+    }
+    std::string read_file(const std::string &name) {
+        std::ifstream f(dir + "/" + name, std::ios::binary);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+    std::vector<std::string> entries() {
+        std::vector<std::string> names;
+        DIR *d = opendir(dir.c_str());
+        while (dirent *e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != "..")
+                names.push_back(n);
+        }
+        closedir(d);
+        return names;
+    }
+    std::string dir;
+};
+
+size_t count(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        n++;
+    return n;
+}
+
+TEST_F(NoReceiver, BackupOfASilentReceiverLeavesTheOldBackupAlone) {
+    const std::string old = "#  old backup\r\n0 7000000 1 0 \r\n";
+    write_file("backup.txt", old);
+    std::string path = dir + "/backup.txt";
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    int result = read_user_memory_to_file(path.c_str());
+    std::string out = testing::internal::GetCapturedStdout();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(read_file("backup.txt"), old);
+    EXPECT_EQ(entries(), std::vector<std::string>{"backup.txt"}); // no temporary file left
+    EXPECT_EQ(out.find("write to backup file"), std::string::npos);
+    EXPECT_EQ(count(out, "USB IO timeout!"), 200u);
+    EXPECT_NE(err.find("100 of the 100 user memory cells got no answer"), std::string::npos) << err;
+}
+
+TEST_F(NoReceiver, BackupIntoAMissingDirectoryIsReportedAsTheSystemSaysIt) {
+    std::string path = dir + "/missing/backup.txt";
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(read_user_memory_to_file(path.c_str()), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Cannot open output file\n\r: No such file or directory\n");
+}
+
+TEST_F(NoReceiver, RestoreSkipsWhatCannotBeStoredExactlyAndNamesTheLine) {
+    const std::string file = "# header\r\n"             // 1
+                             "\r\n"                     // 2 blank
+                             "  # indented comment\r\n" // 3
+                             "1 1000 2 3 \r\n"          // 4 stored
+                             "2 2000\r\n"               // 5 truncated
+                             "128 3000 1 0 \r\n"        // 6 no such cell
+                             "4294967299 3000 1 0 \r\n" // 7 would wrap to 3
+                             "4 -1 65536 0 \r\n"        // 8 mode too big
+                             "#" +
+                             std::string(300, 'c') +
+                             " 9 9 9 9\r\n" // 9 long comment
+                             "5 5000 1 0 " +
+                             std::string(300, 'x') + "\r\n" // 10 stored
+                             + std::string(260, ' ') +
+                             "6 6000 1 0\r\n"    // 11 too long
+                             "7 -1 65535 65535"; // 12 stored, no line end
+    write_file("b.txt", file);
+    std::string path = dir + "/b.txt";
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    int result = restore_user_memory_from_file(path.c_str());
+    std::string out = testing::internal::GetCapturedStdout();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(count(out, "UM: cell="), 3u) << out;
+    EXPECT_NE(out.find("1 1000 2 3 \n\r"), std::string::npos);
+    EXPECT_NE(out.find("UM: cell= 5, freq=5000 , mode=1, tvtr=0\n\r"), std::string::npos);
+    EXPECT_NE(out.find("7 -1 65535 65535 \n\r"), std::string::npos);
+    EXPECT_NE(out.find("UM: cell= 7, freq=-1 , mode=65535, tvtr=65535\n\r"), std::string::npos);
+    EXPECT_NE(out.find("restore from backup file: " + path + "\r\n"), std::string::npos);
+    for (int line : {2, 3, 5, 6, 7, 8, 11})
+        EXPECT_NE(err.find("line " + std::to_string(line) + " skipped"), std::string::npos)
+            << "line " << line << "\n"
+            << err;
+    for (int line : {1, 4, 9, 10, 12})
+        EXPECT_EQ(err.find("line " + std::to_string(line) + " skipped"), std::string::npos)
+            << "line " << line;
+    EXPECT_EQ(out.find("UM: cell= 9"), std::string::npos); // the end of the long comment
+    EXPECT_EQ(out.find("UM: cell= 3"), std::string::npos);
+}
+
+TEST_F(NoReceiver, RestoreStopsAfterAHundredStoredLinesNotCountingSkippedOnes) {
+    std::string file;
+    for (int i = 0; i < 5; i++)
+        file += "\r\n"; // skipped, not counted
+    for (int i = 0; i < 105; i++)
+        file += std::to_string(i % 100) + " " + std::to_string(1000 + i) + " 0 0 \r\n";
+    write_file("b.txt", file);
+    std::string path = dir + "/b.txt";
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    restore_user_memory_from_file(path.c_str());
+    std::string out = testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(count(out, "UM: cell="), 100u);
+    EXPECT_NE(out.find("freq=1099 "), std::string::npos);
+    EXPECT_EQ(out.find("freq=1100 "), std::string::npos);
+}
+
+TEST_F(NoReceiver, FiveByteReportsStoreOnlyCellsWhoseWordsFit) {
+    HID_COMMAND_SIZE = 5;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(save_user_memory(10, 1900000, 1, 0), -1);
+    EXPECT_EQ(save_user_memory(11, 50000, 2, 0), 0);
+    std::string out = testing::internal::GetCapturedStdout();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(out.find("cell= 10"), std::string::npos);
+    EXPECT_NE(out.find("UM: cell= 11, freq=50000 , mode=2, tvtr=0\n\r"), std::string::npos);
+    EXPECT_NE(err.find("User memory cell 10 not stored: the frequency does not fit"),
+              std::string::npos)
+        << err;
+}
+
+TEST_F(NoReceiver, CellsOutsideTheReceiverAreNeitherReadNorStored) {
+    for (int cell : {-1, 100, 128, 228}) {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        uint32_t freq = 7;
+        int mode = 7, trvtr = 7;
+        EXPECT_EQ(get_user_memory(cell, &freq, &mode, &trvtr), -1);
+        EXPECT_EQ(save_user_memory(cell, 1900000, 1, 0), -1);
+        std::string out = testing::internal::GetCapturedStdout();
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(out, "") << cell; // nothing sent, so no answer wait either
+        EXPECT_EQ(freq, 0u);
+        EXPECT_NE(err.find("cell " + std::to_string(cell) + " not read"), std::string::npos);
+        EXPECT_NE(err.find("cell " + std::to_string(cell) + " not stored"), std::string::npos);
+    }
+}
+
+} // namespace
