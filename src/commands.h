@@ -11,8 +11,10 @@ extern const char *const MultiChannelModes[6];
 int enumerate_talmir_devs(void);
 int initialize_hardware(void);
 int32_t HID_wait_For_ACK(void);
-// True when the last HID_wait_For_ACK read an answer, false after a time-out.
+// What the last HID_wait_For_ACK read: true when an answer came (false after
+// a time-out); the command code of a generic answer, -1 for any other.
 bool ack_answered(void);
+int ack_generic_command(void);
 
 // Receiver settings.
 int RF_Gain_Db_to_Int(int value);

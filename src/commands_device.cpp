@@ -54,18 +54,25 @@ int initialize_hardware(void) {
     return -1;
 }
 
-// Whether the last answer wait read an answer: its -1 alone cannot tell a
-// time-out from an answer whose value has all bits set.
+// What the last answer wait read: whether an answer came at all (its -1
+// alone cannot tell a time-out from an answer whose value has all bits set),
+// and the command code of a generic answer, -1 for any other answer.
 static bool last_wait_answered = false;
+static int last_wait_command = -1;
 
 bool ack_answered(void) {
     return last_wait_answered;
+}
+
+int ack_generic_command(void) {
+    return last_wait_command;
 }
 
 int32_t HID_wait_For_ACK(void) {
     unsigned char answer[64];
     memset(answer, 0, sizeof answer);
     last_wait_answered = false;
+    last_wait_command = -1;
     if (HID_Read_Data(reinterpret_cast<char *>(answer)) <= 0) {
         printf("USB IO timeout!\r\n");
         return -1;
@@ -75,6 +82,7 @@ int32_t HID_wait_For_ACK(void) {
     case 6: {
         unsigned char command = 0;
         uint32_t value = HID_Get_Generic_Report(&command, answer);
+        last_wait_command = command;
         if (command == 28)
             printf("ACK rprt=%i, cmd=%i \n\r", command, static_cast<int32_t>(value));
         return static_cast<int32_t>(value);

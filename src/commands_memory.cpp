@@ -94,17 +94,21 @@ backup_line_kind parse_backup_line(const char *text, size_t length, bool whole, 
 
 namespace {
 
-// The report and the answer for one word; `answered` is false after a
-// time-out. Returns the send result of the report.
+constexpr int USER_MEMORY_QUERY = 0x64;
+
+// The report and the answer for one word; `answered` is true only when the
+// answer is the receiver's answer to a user memory query, not a time-out or
+// an answer of another kind (whose value would be 0 or another quantity).
+// Returns the send result of the report.
 int query_word(int word, uint32_t *value, bool *answered) {
     int sent = HID_Get_User_Memory(word);
     *value = static_cast<uint32_t>(HID_wait_For_ACK());
-    *answered = ack_answered();
+    *answered = ack_answered() && ack_generic_command() == USER_MEMORY_QUERY;
     return sent;
 }
 
 // Reads one cell and prints its "UM" line; `answered` is false when either
-// word timed out.
+// word went unanswered.
 int query_cell(int address, uint32_t *freq, int *mode, int *trvtr_index, bool *answered) {
     bool first = false, second = false;
     uint32_t word = 0;
@@ -343,7 +347,7 @@ int read_user_memory_to_file(const char *file_name) {
     }
     bool complete = close_backup_output(&out, unanswered == 0);
     if (unanswered > 0)
-        fprintf(stderr, "%d of the %d user memory cells got no answer\n", unanswered,
+        fprintf(stderr, "%d of the %d user memory cells got no answer to their query\n", unanswered,
                 USER_MEMORY_CELLS);
     if (!complete) {
         if (!out.direct)

@@ -1,5 +1,5 @@
 // User memory cells: the backup line reader, which cells and values may be
-// stored, and the backup and restore operations with no receiver answering
+// stored, and restoring a file with no receiver answering
 // (no transport open, so every answer wait ends at once as a time-out).
 #include "commands.h"
 #include "fe_interface.h"
@@ -14,7 +14,6 @@
 #include <sstream>
 #include <string>
 
-#include <dirent.h>
 #include <unistd.h>
 
 namespace {
@@ -126,23 +125,6 @@ class NoReceiver : public ::testing::Test {
         std::ofstream f(dir + "/" + name, std::ios::binary);
         f << content;
     }
-    std::string read_file(const std::string &name) {
-        std::ifstream f(dir + "/" + name, std::ios::binary);
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
-    std::vector<std::string> entries() {
-        std::vector<std::string> names;
-        DIR *d = opendir(dir.c_str());
-        while (dirent *e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n != "." && n != "..")
-                names.push_back(n);
-        }
-        closedir(d);
-        return names;
-    }
     std::string dir;
 };
 
@@ -151,33 +133,6 @@ size_t count(const std::string &text, const std::string &what) {
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         n++;
     return n;
-}
-
-TEST_F(NoReceiver, BackupOfASilentReceiverLeavesTheOldBackupAlone) {
-    const std::string old = "#  old backup\r\n0 7000000 1 0 \r\n";
-    write_file("backup.txt", old);
-    std::string path = dir + "/backup.txt";
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    int result = read_user_memory_to_file(path.c_str());
-    std::string out = testing::internal::GetCapturedStdout();
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(read_file("backup.txt"), old);
-    EXPECT_EQ(entries(), std::vector<std::string>{"backup.txt"}); // no temporary file left
-    EXPECT_EQ(out.find("write to backup file"), std::string::npos);
-    EXPECT_EQ(count(out, "USB IO timeout!"), 200u);
-    EXPECT_NE(err.find("100 of the 100 user memory cells got no answer"), std::string::npos) << err;
-}
-
-TEST_F(NoReceiver, BackupIntoAMissingDirectoryIsReportedAsTheSystemSaysIt) {
-    std::string path = dir + "/missing/backup.txt";
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(read_user_memory_to_file(path.c_str()), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Cannot open output file\n\r: No such file or directory\n");
 }
 
 TEST_F(NoReceiver, RestoreSkipsWhatCannotBeStoredExactlyAndNamesTheLine) {
@@ -238,38 +193,6 @@ TEST_F(NoReceiver, RestoreStopsAfterAHundredStoredLinesNotCountingSkippedOnes) {
     EXPECT_EQ(count(out, "UM: cell="), 100u);
     EXPECT_NE(out.find("freq=1099 "), std::string::npos);
     EXPECT_EQ(out.find("freq=1100 "), std::string::npos);
-}
-
-TEST_F(NoReceiver, FiveByteReportsStoreOnlyCellsWhoseWordsFit) {
-    HID_COMMAND_SIZE = 5;
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(save_user_memory(10, 1900000, 1, 0), -1);
-    EXPECT_EQ(save_user_memory(11, 50000, 2, 0), 0);
-    std::string out = testing::internal::GetCapturedStdout();
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(out.find("cell= 10"), std::string::npos);
-    EXPECT_NE(out.find("UM: cell= 11, freq=50000 , mode=2, tvtr=0\n\r"), std::string::npos);
-    EXPECT_NE(err.find("User memory cell 10 not stored: the frequency does not fit"),
-              std::string::npos)
-        << err;
-}
-
-TEST_F(NoReceiver, CellsOutsideTheReceiverAreNeitherReadNorStored) {
-    for (int cell : {-1, 100, 128, 228}) {
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        uint32_t freq = 7;
-        int mode = 7, trvtr = 7;
-        EXPECT_EQ(get_user_memory(cell, &freq, &mode, &trvtr), -1);
-        EXPECT_EQ(save_user_memory(cell, 1900000, 1, 0), -1);
-        std::string out = testing::internal::GetCapturedStdout();
-        std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(out, "") << cell; // nothing sent, so no answer wait either
-        EXPECT_EQ(freq, 0u);
-        EXPECT_NE(err.find("cell " + std::to_string(cell) + " not read"), std::string::npos);
-        EXPECT_NE(err.find("cell " + std::to_string(cell) + " not stored"), std::string::npos);
-    }
 }
 
 } // namespace
