@@ -36,17 +36,23 @@ size_t take_digits(const char *&p, unsigned base, uint64_t limit, uint64_t *out)
     return n;
 }
 
+// Skips leading white space and an optional sign; tells whether it was "-".
+bool take_sign(const char *&p) {
+    while (is_space(*p))
+        p++;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+        negative = *p++ == '-';
+    return negative;
+}
+
 } // namespace
 
 bool scan_decimal(const char *text, int64_t *value, const char **end) {
     if (end != nullptr)
         *end = text;
     const char *p = text;
-    while (is_space(*p))
-        p++;
-    bool negative = false;
-    if (*p == '+' || *p == '-')
-        negative = *p++ == '-';
+    const bool negative = take_sign(p);
     uint64_t magnitude;
     // A negative number may reach one further than a positive one.
     const uint64_t limit = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
@@ -60,11 +66,7 @@ bool scan_decimal(const char *text, int64_t *value, const char **end) {
 
 bool scan_hex(const char *text, uint64_t *value) {
     const char *p = text;
-    while (is_space(*p))
-        p++;
-    bool negative = false;
-    if (*p == '+' || *p == '-')
-        negative = *p++ == '-';
+    const bool negative = take_sign(p);
     // "0x" counts as a prefix only when a hex digit follows; otherwise the
     // "0" alone is the number.
     if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && hex_digit(p[2]) >= 0)

@@ -51,6 +51,18 @@ void put_msg(char *msg, const char *text) {
     snprintf(msg, MSG_SIZE, "%s", text);
 }
 
+// A zeroed, aligned sector buffer for one drive-file transfer, or null after
+// telling the user that none could be had.
+unsigned char *new_sector(void) {
+    unsigned char *sector = static_cast<unsigned char *>(plat_sector_alloc());
+    if (sector == nullptr) {
+        printf("Cannot allocate buffer!\r\n");
+        return nullptr;
+    }
+    memset(sector, 0, PLAT_SECTOR_SIZE);
+    return sector;
+}
+
 } // namespace
 
 void MSD_Envy_Init(void) {
@@ -206,12 +218,9 @@ int HID_Write_Data(unsigned char *report) {
         return result;
     }
     if (hid_status == 2 && plat_file_valid(&CommOut)) {
-        unsigned char *sector = static_cast<unsigned char *>(plat_sector_alloc());
-        if (sector == nullptr) {
-            printf("Cannot allocate buffer!\r\n");
+        unsigned char *sector = new_sector();
+        if (sector == nullptr)
             return -1;
-        }
-        memset(sector, 0, PLAT_SECTOR_SIZE);
         memcpy(sector, report, static_cast<size_t>(HID_COMMAND_SIZE));
         bool ok = plat_file_write_sector(&CommOut, sector);
         plat_sector_free(sector);
@@ -241,12 +250,9 @@ int HID_Read_Data(char *buf) {
         return result;
     }
     if (hid_status == 2 && plat_file_valid(&msd_handle)) {
-        unsigned char *sector = static_cast<unsigned char *>(plat_sector_alloc());
-        if (sector == nullptr) {
-            printf("Cannot allocate buffer!\r\n");
+        unsigned char *sector = new_sector();
+        if (sector == nullptr)
             return -1;
-        }
-        memset(sector, 0, PLAT_SECTOR_SIZE);
         // Poll the answer file every millisecond, for as long as a HID read
         // would wait: a receiver that never answers ends as a time-out.
         const uint64_t deadline = plat_monotonic_ms() + HID_READ_TIMEOUT_MS;
