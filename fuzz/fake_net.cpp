@@ -149,6 +149,27 @@ bool plat_tcp_send_all(plat_tcp *s, const void *data, size_t size, uint64_t) {
     return true;
 }
 
+long plat_tcp_recv_some(plat_tcp *s, void *data, size_t size, uint64_t deadline_ms) {
+    if (closed(s))
+        return -1;
+    if (incoming.empty()) {
+        if (peer_closed) {
+            set_last_error(0);
+            return 0;
+        }
+        wait_until(deadline_ms);
+        set_last_error(ETIMEDOUT);
+        return -1;
+    }
+    uint8_t *p = static_cast<uint8_t *>(data);
+    size_t got = 0;
+    for (; got < size && !incoming.empty(); got++) {
+        p[got] = incoming.front();
+        incoming.pop_front();
+    }
+    return static_cast<long>(got);
+}
+
 long plat_tcp_recv_exact(plat_tcp *s, void *data, size_t size, uint64_t deadline_ms) {
     if (closed(s))
         return -1;

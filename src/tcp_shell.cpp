@@ -71,25 +71,37 @@ int link_failed(const char *format) {
 
 // Reads one whole answer message: its header, then as many bytes as the
 // header's length says. The first 32 bytes land in rx_block; the rest is
-// read and dropped. Returns the number of bytes kept (2 to 32), 0 when the
-// receiver closed the connection, -1 on an error or time-out.
+// read and dropped, and so is anything the first read brings in behind the
+// message (it belongs to no message of ours). Returns the number of bytes
+// kept (2 to 32), 0 when the receiver closed the connection, -1 on an error
+// or time-out.
 long receive_answer(uint64_t deadline) {
-    long r = plat_tcp_recv_exact(&sdr_fd, rx_block, 2, deadline);
-    if (r <= 0)
-        return r;
+    // One read takes a whole ordinary answer; the loops below are for answers
+    // that come in pieces or run past 32 bytes.
+    long got = plat_tcp_recv_some(&sdr_fd, rx_block, NET_BLOCK_SIZE, deadline);
+    if (got <= 0)
+        return got;
+    size_t have = static_cast<size_t>(got);
+    if (have < 2) {
+        long r = plat_tcp_recv_exact(&sdr_fd, rx_block + have, 2 - have, deadline);
+        if (r <= 0)
+            return r;
+        have = 2;
+    }
     size_t length = (rx_block[0] | (rx_block[1] << 8)) & LENGTH_MASK;
     if (length < 2)
         length = 2; // a length that does not even cover the header: take the header alone
     size_t kept = length < NET_BLOCK_SIZE ? length : NET_BLOCK_SIZE;
-    if (kept > 2) {
-        r = plat_tcp_recv_exact(&sdr_fd, rx_block + 2, kept - 2, deadline);
+    if (have < kept) {
+        long r = plat_tcp_recv_exact(&sdr_fd, rx_block + have, kept - have, deadline);
         if (r <= 0)
             return r;
+        have = kept;
     }
-    for (size_t left = length - kept; left > 0;) {
+    for (size_t left = length > have ? length - have : 0; left > 0;) {
         unsigned char sink[256];
         size_t n = left < sizeof sink ? left : sizeof sink;
-        r = plat_tcp_recv_exact(&sdr_fd, sink, n, deadline);
+        long r = plat_tcp_recv_exact(&sdr_fd, sink, n, deadline);
         if (r <= 0)
             return r;
         left -= n;

@@ -149,6 +149,24 @@ bool plat_tcp_send_all(plat_tcp *s, const void *data, size_t size, uint64_t dead
     return true;
 }
 
+long plat_tcp_recv_some(plat_tcp *s, void *data, size_t size, uint64_t deadline_ms) {
+    if (closed_socket(s))
+        return -1;
+    for (;;) {
+        if (!wait_ready(s->fd, POLLIN, deadline_ms))
+            return -1;
+        ssize_t n = recv(s->fd, data, size, 0);
+        if (n > 0)
+            return static_cast<long>(n);
+        if (n == 0) {
+            errno = 0; // an orderly close carries no error code
+            return 0;
+        }
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+            return -1;
+    }
+}
+
 long plat_tcp_recv_exact(plat_tcp *s, void *data, size_t size, uint64_t deadline_ms) {
     if (closed_socket(s))
         return -1;

@@ -34,6 +34,12 @@ bool plat_tcp_connect(plat_tcp *s, uint32_t addr_be, uint16_t port, unsigned tim
 // once, with the "bad descriptor" code.
 bool plat_tcp_send_all(plat_tcp *s, const void *data, size_t size, uint64_t deadline_ms);
 
+// Waits until something can be read, at most until `deadline_ms`, then
+// receives what is there, up to `size` bytes. Returns the count; 0 when the
+// peer closed the connection (the last error code is then 0); -1 on an error
+// or when the deadline passed (the time-out code).
+long plat_tcp_recv_some(plat_tcp *s, void *data, size_t size, uint64_t deadline_ms);
+
 // Receives exactly `size` bytes, however the peer splits them, waiting at
 // most until `deadline_ms`. Returns `size`; 0 when the peer closed the
 // connection first (the last error code is then 0); -1 on an error or when
