@@ -74,16 +74,6 @@ void link_configure(uint8_t config) {
 
 using namespace fuzz;
 
-bool plat_ipv4_parse(const char *text, uint32_t *addr_be) {
-    if (text == nullptr)
-        return false;
-    in_addr a{};
-    if (inet_aton(text, &a) == 0)
-        return false;
-    *addr_be = a.s_addr;
-    return true;
-}
-
 bool plat_tcp_create(plat_tcp *s) {
     if (link & 0x10) {
         s->fd = -1;

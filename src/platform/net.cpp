@@ -56,16 +56,6 @@ bool closed_socket(const plat_tcp *s) {
 
 } // namespace
 
-bool plat_ipv4_parse(const char *text, uint32_t *addr_be) {
-    if (text == nullptr)
-        return false;
-    in_addr a{};
-    if (inet_aton(text, &a) == 0)
-        return false;
-    *addr_be = a.s_addr;
-    return true;
-}
-
 bool plat_tcp_create(plat_tcp *s) {
     s->fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s->fd < 0)
