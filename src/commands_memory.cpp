@@ -126,13 +126,15 @@ void report_error(const char *what, long err) {
 constexpr size_t BACKUP_TEXT_SIZE = 8192;
 
 // Where a backup is being written: a temporary file that replaces the
-// target once complete, or, for a target that is not a regular file (a
-// terminal, a pipe), the target itself. The text is gathered here and
-// written whole when the run closes the output.
+// target once complete; the old file itself, rewritten in place, where no
+// temporary file can take its place; or, for a target that is not a regular
+// file (a terminal, a pipe), the target itself. The text is gathered here
+// and written whole when the run closes the output.
 struct backup_output {
     plat_backup_target target;
     plat_backup_file file;
     bool direct;
+    bool in_place;
     bool overflow; // the text did not fit (never for a real backup)
     size_t length;
     char text[BACKUP_TEXT_SIZE];
@@ -141,6 +143,7 @@ struct backup_output {
 // Creates the output; returns 0, or the error code when it cannot be had.
 long open_backup_output(const char *file_name, backup_output *out) {
     out->direct = false;
+    out->in_place = false;
     out->overflow = false;
     out->length = 0;
     long err = plat_backup_inspect(file_name, &out->target);
@@ -150,7 +153,15 @@ long open_backup_output(const char *file_name, backup_output *out) {
         out->direct = true;
         return plat_backup_open_direct(file_name, &out->file);
     }
-    return plat_backup_create_temp(&out->target, &out->file);
+    err = plat_backup_create_temp(&out->target, &out->file);
+    // A directory the user cannot write, or an old file whose owner could
+    // not be kept on a new one: the old file, writable as it is, is
+    // refreshed in place.
+    if (err != 0 && out->target.exists && plat_backup_open_in_place(&out->target, &out->file) == 0) {
+        out->in_place = true;
+        err = 0;
+    }
+    return err;
 }
 
 // Writes, syncs and closes the output. With `keep` the new backup then
@@ -163,17 +174,21 @@ bool close_backup_output(backup_output *out, bool keep) {
                 sizeof out->text);
         keep = false;
     }
-    if (keep || out->direct)
+    if (out->in_place) {
+        if (keep)
+            err = plat_backup_overwrite(&out->file, out->text, out->length);
+    } else if (keep || out->direct) {
         err = plat_backup_write(&out->file, out->text, out->length);
-    if (err == 0 && keep && !out->direct)
+    }
+    if (err == 0 && keep && !out->direct && !out->in_place)
         err = plat_backup_sync(&out->file);
     long close_err = plat_backup_close(&out->file);
     if (err == 0)
         err = close_err;
     if (err != 0)
         report_error("Cannot write output file", err);
-    if (out->direct)
-        return err == 0 && !out->overflow;
+    if (out->direct || out->in_place)
+        return err == 0 && keep;
     if (err != 0 || !keep) {
         plat_backup_discard(&out->file);
         return false;
