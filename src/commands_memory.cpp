@@ -157,7 +157,8 @@ long open_backup_output(const char *file_name, backup_output *out) {
     // A directory the user cannot write, or an old file whose owner could
     // not be kept on a new one: the old file, writable as it is, is
     // refreshed in place.
-    if (err != 0 && out->target.exists && plat_backup_open_in_place(&out->target, &out->file) == 0) {
+    if (err != 0 && out->target.exists &&
+        plat_backup_open_in_place(&out->target, &out->file) == 0) {
         out->in_place = true;
         err = 0;
     }
@@ -221,17 +222,31 @@ const char *const backup_header[] = {
     "#<cell> <frequency> <modulation> <travsverter>:\r\n",
 };
 
+// What a restore reads at most: a real backup is about 3 KB in 106 lines of
+// at most 60 characters.
+constexpr uint64_t BACKUP_FILE_MAX_BYTES = 16u << 20;
+constexpr uint64_t BACKUP_LINE_MAX_BYTES = 1u << 20;
+
 // Reads the next line of `file`: its first BACKUP_LINE_CHARS characters go
-// to `text` (terminated), the rest up to the line end is passed over.
+// to `text` (terminated), the rest up to the line end is passed over, but
+// no more than BACKUP_LINE_MAX_BYTES bytes of the line (`*cut` then turns
+// true) and no more than the file's bytes left, counted in `*budget`.
 // Returns false at end of file with nothing read.
-bool read_backup_line(FILE *file, char (&text)[BACKUP_LINE_CHARS + 1], size_t *length,
-                      bool *whole) {
+bool read_backup_line(FILE *file, char (&text)[BACKUP_LINE_CHARS + 1], size_t *length, bool *whole,
+                      uint64_t *budget, bool *cut) {
     size_t n = 0;
     bool any = false;
     *whole = true;
+    *cut = false;
+    uint64_t line_bytes = 0;
     int c;
     while ((c = getc(file)) != EOF) {
         any = true;
+        if (*budget == 0 || ++line_bytes > BACKUP_LINE_MAX_BYTES) {
+            *cut = true;
+            break;
+        }
+        (*budget)--;
         if (c == '\n')
             break;
         if (n < BACKUP_LINE_CHARS)
@@ -323,10 +338,22 @@ int restore_user_memory_from_file(const char *file_name) {
         printf("restore from backup file: %s\r\n", file_name);
         return 0;
     }
-    long err;
-    FILE *file = plat_backup_open_source(file_name, &err);
+    plat_backup_source source;
+    FILE *file = plat_backup_open_source(file_name, &source);
     if (file == nullptr) {
-        report_error("Cannot open input file\n\r", err);
+        if (source.not_regular)
+            fprintf(stderr, "Backup file %s not read: it is not a regular file\n", file_name);
+        else
+            report_error("Cannot open input file\n\r", source.error);
+        return -1;
+    }
+    if (source.size > BACKUP_FILE_MAX_BYTES) {
+        fprintf(
+            stderr,
+            "Backup file %s not read: it holds %llu bytes, more than the %llu a restore reads\n",
+            file_name, static_cast<unsigned long long>(source.size),
+            static_cast<unsigned long long>(BACKUP_FILE_MAX_BYTES));
+        fclose(file);
         return -1;
     }
     int result = 0;
@@ -334,9 +361,25 @@ int restore_user_memory_from_file(const char *file_name) {
     int stored = 0;
     char text[BACKUP_LINE_CHARS + 1];
     size_t length;
-    bool whole;
-    while (stored < USER_MEMORY_CELLS && read_backup_line(file, text, &length, &whole)) {
+    bool whole, cut = false;
+    uint64_t budget = BACKUP_FILE_MAX_BYTES;
+    while (stored < USER_MEMORY_CELLS &&
+           read_backup_line(file, text, &length, &whole, &budget, &cut)) {
         line_number++;
+        if (cut) {
+            if (budget == 0)
+                fprintf(stderr,
+                        "Backup file %s grew past %llu bytes while it was read: the rest is not "
+                        "read\n",
+                        file_name, static_cast<unsigned long long>(BACKUP_FILE_MAX_BYTES));
+            else
+                fprintf(stderr,
+                        "Backup file line %d is longer than %llu bytes: the rest of the file is "
+                        "not read\n",
+                        line_number, static_cast<unsigned long long>(BACKUP_LINE_MAX_BYTES));
+            result = -1;
+            break;
+        }
         backup_line line;
         switch (parse_backup_line(text, length, whole, &line)) {
         case BACKUP_COMMENT:

@@ -87,9 +87,17 @@ long plat_backup_replace(plat_backup_file *file, const char *target_path);
 // Closes the file if it is open and removes the temporary file, if any.
 void plat_backup_discard(plat_backup_file *file);
 
-// Opens a backup file for reading. Null on failure, with the error code in
-// `*error`.
-FILE *plat_backup_open_source(const char *name, long *error);
+// What opening a backup to restore from found.
+struct plat_backup_source {
+    long error = 0;           // the error code when the open failed
+    bool not_regular = false; // the name is no regular file (a device, a FIFO, a directory)
+    uint64_t size = 0;        // the file's size when it was opened
+};
+
+// Opens a backup file for reading, but only a regular file: the open never
+// waits (for the writer of a FIFO, say), and anything else is closed again
+// and refused. Null on failure or refusal, with `*source` saying which.
+FILE *plat_backup_open_source(const char *name, plat_backup_source *source);
 
 // The system's description of an error code.
 const char *plat_error_text(long code);

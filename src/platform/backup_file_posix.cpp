@@ -285,9 +285,33 @@ void plat_backup_discard(plat_backup_file *file) {
     file->temp[0] = '\0';
 }
 
-FILE *plat_backup_open_source(const char *name, long *error) {
-    FILE *file = fopen(name, "re");
-    *error = file == nullptr ? error_or(EIO) : 0;
+FILE *plat_backup_open_source(const char *name, plat_backup_source *source) {
+    *source = plat_backup_source{};
+    int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        source->error = error_or(EIO);
+        return nullptr;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        source->error = error_or(EIO);
+        close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        source->not_regular = true;
+        close(fd);
+        return nullptr;
+    }
+    source->size = static_cast<uint64_t>(st.st_size);
+    int flags = fcntl(fd, F_GETFL);
+    FILE *file = nullptr;
+    if (flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
+        file = fdopen(fd, "r");
+    if (file == nullptr) {
+        source->error = error_or(EIO);
+        close(fd);
+    }
     return file;
 }
 

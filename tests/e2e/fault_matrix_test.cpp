@@ -681,6 +681,13 @@ INSTANTIATE_TEST_SUITE_P(
                     {{12, 7100000}, {13, 2}},
                     "Backup file line 1 skipped: its four numbers do not end within its first "
                     "254 characters\n"},
+        // Beyond 1 MiB a line ends the restore: what follows is not read.
+        RestoreCase{"LineBeyondTheLimit",
+                    data_line(5, 7000000, 1, 0) + std::string(2 << 20, ' ') + "\r\n" +
+                        data_line(6, 7100000, 2, 0),
+                    {{10, 7000000}, {11, 1}},
+                    "Backup file line 2 is longer than 1048576 bytes: the rest of the file is not "
+                    "read\n"},
         // A zero byte ends what can be read of a line: those lines are not
         // stored with numbers from elsewhere.
         RestoreCase{"NulBytes",

@@ -487,10 +487,20 @@ TEST(BackupFile, FileNamesThatCannotBeUsed) {
          "",
          "Cannot open input file\n\r: No such file or directory\n"},
         {{"-wrf", dir.path()}, "", "Cannot open output file\n\r: Is a directory\n"},
+        // Only a regular file of a bounded size is restored from; a FIFO
+        // without a writer is not waited for.
+        {{"-wwf", "/dev/zero"}, "", "Backup file /dev/zero not read: it is not a regular file\n"},
+        {{"-wwf", dir.file("fifo")}, "", "fifo not read: it is not a regular file\n"},
+        {{"-wwf", dir.file("huge")},
+         "",
+         "huge not read: it holds 16777217 bytes, more than the 16777216 a restore reads\n"},
         // A name cut to fit would be another file.
         {{"-wrf", long_name}, "", "The backup file name is longer than 255 characters"},
         {{"-wwf", long_name}, "", "The backup file name is longer than 255 characters"},
     };
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    dir.write("huge", "");
+    ASSERT_EQ(truncate(dir.file("huge").c_str(), (16 << 20) + 1), 0);
     HidSim sim;
     sim.add_device();
     for (const FileNameCase &c : cases) {
