@@ -30,6 +30,12 @@ static plat_file msd_handle; // command.in, the answer file
 static plat_file CommOut;    // command.out, the request file
 // The drive found among the mounts when no path was given.
 static char found_path[sizeof Gpath_name];
+// Answers over HID or the drive that ran out of time in a row, and whether
+// the link has been given up: its drive files gone or failing, its USB
+// device gone, or the receiver taken as silent. A link given up sends
+// nothing more, and every later answer wait fails at once.
+static int timeouts_in_a_row = 0;
+static bool link_given_up = false;
 
 void HID_Reset_Connection_State(void) {
     HID_Close();
@@ -46,6 +52,8 @@ void HID_Reset_Connection_State(void) {
     msd_handle = plat_file{};
     CommOut = plat_file{};
     memset(found_path, 0, sizeof found_path);
+    timeouts_in_a_row = 0;
+    link_given_up = false;
 }
 
 namespace {
@@ -93,6 +101,41 @@ bool open_drive_file(const char *name, plat_file *f, long *err) {
     if (result == PLAT_OPEN_NOT_REGULAR)
         fprintf(stderr, "The drive file %s is a link or not a regular file: not opened\n", name);
     return result == PLAT_OPEN_OK;
+}
+
+// Gives the link up, saying why once.
+void give_up_link(const char *why) {
+    if (!link_given_up)
+        fprintf(stderr, "%s: the remaining exchanges with the receiver fail at once\n", why);
+    link_given_up = true;
+    hid_command_send_state = 0;
+}
+
+// An answer wait that ran out of time. A receiver that lets
+// SILENT_AFTER_TIMEOUTS answers in a row run out is taken as silent; one
+// that answers late still answers within that many waits and is never cut
+// short.
+void answer_timed_out(void) {
+    if (++timeouts_in_a_row >= SILENT_AFTER_TIMEOUTS) {
+        char why[96];
+        snprintf(why, sizeof why, "The receiver answered none of the last %d reports",
+                 SILENT_AFTER_TIMEOUTS);
+        give_up_link(why);
+    }
+}
+
+// Clears an answer left waiting in `f` by an earlier run (or a request the
+// receiver has not taken yet), so that it cannot pass for an answer of this
+// run.
+void clear_drive_file(plat_file *f) {
+    unsigned char *sector = static_cast<unsigned char *>(plat_sector_alloc());
+    if (sector == nullptr)
+        return;
+    if (plat_file_read_sector(f, sector) && sector[0] != 0) {
+        memset(sector, 0, PLAT_SECTOR_SIZE);
+        plat_file_write_sector(f, sector);
+    }
+    plat_sector_free(sector);
 }
 
 } // namespace
@@ -148,6 +191,13 @@ int HID_Device_Init_HID(char *msg) {
         return 0;
     }
     hid_status = 1;
+    timeouts_in_a_row = 0;
+    link_given_up = false;
+    // Input reports already queued (answers to an earlier run's reports)
+    // are no answers of this run.
+    unsigned char stale[64];
+    for (int i = 0; i < 64 && hid_read_timeout(fe_handle, stale, sizeof stale, 0) > 0; i++) {
+    }
     wmemset(wstr, 0, 256);
     hid_set_nonblocking(fe_handle, 0);
     if (hid_get_product_string(fe_handle, wstr, 255) < 0) {
@@ -196,6 +246,10 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
         fprintf(stderr, "Output file error %li\n\r", err);
         return 0;
     }
+    clear_drive_file(&msd_handle);
+    clear_drive_file(&CommOut);
+    timeouts_in_a_row = 0;
+    link_given_up = false;
     HID_COMMAND_SIZE = 7;
     put_msg(msg, "TALMIR MSD Device");
     printf("%s\n", msg);
@@ -253,11 +307,17 @@ int HID_Write_Data(unsigned char *report) {
         hid_command_send_state = 1;
         return 1;
     }
+    if (link_given_up && (hid_status == 1 || hid_status == 2)) {
+        hid_command_send_state = 0;
+        return 0;
+    }
     if (hid_status == 1) {
         if (fe_handle == nullptr)
             return 0;
         int result = hid_write(fe_handle, report, static_cast<size_t>(HID_COMMAND_SIZE));
         hid_command_send_state = result > 0 ? 1 : 0;
+        if (result < 0)
+            give_up_link("The USB receiver cannot be written to");
         return result;
     }
     if (hid_status == 2 && plat_file_valid(&CommOut)) {
@@ -268,6 +328,8 @@ int HID_Write_Data(unsigned char *report) {
         bool ok = plat_file_write_sector(&CommOut, sector);
         plat_sector_free(sector);
         hid_command_send_state = ok ? 1 : 0;
+        if (!ok)
+            give_up_link("The receiver's request file cannot be written");
         return ok ? 1 : 0;
     }
     return 0;
@@ -283,10 +345,18 @@ int HID_Read_Data(char *buf) {
         }
         return 0;
     }
+    if (link_given_up && (hid_status == 1 || hid_status == 2))
+        return -1;
     if (hid_status == 1 && fe_handle != nullptr) {
         hid_set_nonblocking(fe_handle, 0);
         int result = hid_read_timeout(fe_handle, reinterpret_cast<unsigned char *>(buf),
                                       static_cast<size_t>(HID_COMMAND_SIZE), HID_READ_TIMEOUT_MS);
+        if (result < 0)
+            give_up_link("The USB receiver cannot be read from");
+        else if (result == 0)
+            answer_timed_out();
+        else
+            timeouts_in_a_row = 0;
         if (result < 5)
             return -1;
         hid_command_send_state = 0;
@@ -298,18 +368,32 @@ int HID_Read_Data(char *buf) {
             return -1;
         // Poll the answer file every millisecond, for as long as a HID read
         // would wait: a receiver that never answers ends as a time-out.
+        // A file that cannot be read, or that has gone from the drive,
+        // gives the link up.
         const uint64_t deadline = plat_monotonic_ms() + HID_READ_TIMEOUT_MS;
         for (;;) {
-            if (plat_file_read_sector(&msd_handle, sector) && sector[0] != 0) {
+            if (!plat_file_read_sector(&msd_handle, sector)) {
+                give_up_link("The receiver's answer file cannot be read");
+                break;
+            }
+            if (sector[0] != 0) {
                 memcpy(buf, sector, static_cast<size_t>(HID_COMMAND_SIZE));
                 sector[0] = 0;
                 bool ok = plat_file_write_sector(&msd_handle, sector);
                 plat_sector_free(sector);
                 hid_command_send_state = 0;
+                timeouts_in_a_row = 0;
+                if (!ok)
+                    give_up_link("The receiver's answer file cannot be written");
                 return ok ? 1 : 0;
             }
-            if (plat_monotonic_ms() >= deadline)
+            if (plat_monotonic_ms() >= deadline) {
+                if (plat_file_gone(&msd_handle) || plat_file_gone(&CommOut))
+                    give_up_link("The receiver's drive files are gone");
+                else
+                    answer_timed_out();
                 break;
+            }
             plat_sleep_ms(1);
         }
         plat_sector_free(sector);

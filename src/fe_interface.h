@@ -38,6 +38,10 @@ void HID_Reset_Connection_State(void);
 // How long a read waits for the receiver's answer, in milliseconds, on USB
 // HID and on the drive files alike.
 constexpr int HID_READ_TIMEOUT_MS = 1000;
+// A receiver that lets this many answers in a row run out of time over HID
+// or the drive is taken as silent: the rest of the run sends nothing more and
+// every later answer wait fails at once.
+constexpr int SILENT_AFTER_TIMEOUTS = 3;
 
 // ---------------------------------------------------------------------------
 // Connection settings, open, close and report exchange
