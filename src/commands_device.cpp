@@ -54,6 +54,24 @@ int initialize_hardware(void) {
     return -1;
 }
 
+static bool run_has_failed = false;
+
+void mark_run_failed(void) {
+    run_has_failed = true;
+}
+
+bool run_failed(void) {
+    return run_has_failed;
+}
+
+void clear_run_failed(void) {
+    run_has_failed = false;
+}
+
+int run_exit_status(void) {
+    return run_has_failed ? 1 : 0;
+}
+
 // What the last answer wait read: whether an answer came at all (its -1
 // alone cannot tell a time-out from an answer whose value has all bits set),
 // and the command code of a generic answer, -1 for any other answer.
@@ -91,9 +109,10 @@ ack_reply read_ack_quiet(void) {
 
 int32_t HID_wait_For_ACK(void) {
     ack_reply r = read_ack_quiet();
-    if (r.result != FE_ANSWERED)
+    if (r.result != FE_ANSWERED) {
         printf("USB IO timeout!\r\n");
-    else if (r.kind == 6 && r.command == 28)
+        mark_run_failed();
+    } else if (r.kind == 6 && r.command == 28)
         printf("ACK rprt=%i, cmd=%i \n\r", r.command, r.value);
     else if (r.kind == 7)
         printf("ACK Frequency \n\r");
