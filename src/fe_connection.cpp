@@ -30,12 +30,17 @@ static plat_file msd_handle; // command.in, the answer file
 static plat_file CommOut;    // command.out, the request file
 // The drive found among the mounts when no path was given.
 static char found_path[sizeof Gpath_name];
+// How the last exchange ended, and whether the transport has failed since
+// it was opened.
+static int last_exchange = FE_ANSWERED;
+static bool transport_failed = false;
 // Answers over HID or the drive that ran out of time in a row, and whether
 // the link has been given up: its drive files gone or failing, its USB
 // device gone, or the receiver taken as silent. A link given up sends
-// nothing more, and every later answer wait fails at once.
+// nothing more, and every later exchange ends at once as `given_up_as`.
 static int timeouts_in_a_row = 0;
 static bool link_given_up = false;
+static int given_up_as = FE_LINK_FAILED;
 
 void HID_Reset_Connection_State(void) {
     HID_Close();
@@ -52,8 +57,11 @@ void HID_Reset_Connection_State(void) {
     msd_handle = plat_file{};
     CommOut = plat_file{};
     memset(found_path, 0, sizeof found_path);
+    last_exchange = FE_ANSWERED;
+    transport_failed = false;
     timeouts_in_a_row = 0;
     link_given_up = false;
+    given_up_as = FE_LINK_FAILED;
 }
 
 namespace {
@@ -92,6 +100,21 @@ unsigned char *new_sector(void) {
     return sector;
 }
 
+void note_exchange(int result) {
+    last_exchange = result;
+    if (result == FE_LINK_FAILED)
+        transport_failed = true;
+}
+
+// A transport has just been opened: nothing has failed on it yet.
+void note_opened(void) {
+    last_exchange = FE_ANSWERED;
+    transport_failed = false;
+    timeouts_in_a_row = 0;
+    link_given_up = false;
+    given_up_as = FE_LINK_FAILED;
+}
+
 // Opens one command file and keeps the system's error code of a failure in
 // `err`. A link or anything but a regular file is refused with a line that
 // names it; the caller then reports the failed open as any other.
@@ -103,12 +126,15 @@ bool open_drive_file(const char *name, plat_file *f, long *err) {
     return result == PLAT_OPEN_OK;
 }
 
-// Gives the link up, saying why once.
-void give_up_link(const char *why) {
+// Gives the link up, saying why once; the exchange, and every later one,
+// ends as `result`.
+void give_up_link(const char *why, int result) {
     if (!link_given_up)
         fprintf(stderr, "%s: the remaining exchanges with the receiver fail at once\n", why);
     link_given_up = true;
+    given_up_as = result;
     hid_command_send_state = 0;
+    note_exchange(result);
 }
 
 // An answer wait that ran out of time. A receiver that lets
@@ -116,11 +142,12 @@ void give_up_link(const char *why) {
 // that answers late still answers within that many waits and is never cut
 // short.
 void answer_timed_out(void) {
+    note_exchange(FE_TIMED_OUT);
     if (++timeouts_in_a_row >= SILENT_AFTER_TIMEOUTS) {
         char why[96];
         snprintf(why, sizeof why, "The receiver answered none of the last %d reports",
                  SILENT_AFTER_TIMEOUTS);
-        give_up_link(why);
+        give_up_link(why, FE_TIMED_OUT);
     }
 }
 
@@ -139,6 +166,18 @@ void clear_drive_file(plat_file *f) {
 }
 
 } // namespace
+
+int HID_Last_Exchange(void) {
+    return last_exchange;
+}
+
+int HID_Link_Down(void) {
+    if (hid_tcp_network_flag == 1)
+        return tcp_link_open() ? 0 : 1;
+    if (hid_status == 0 || transport_failed || link_given_up)
+        return 1;
+    return 0;
+}
 
 void MSD_Envy_Init(void) {
     memset(Gpath_name, 0, sizeof Gpath_name);
@@ -191,8 +230,7 @@ int HID_Device_Init_HID(char *msg) {
         return 0;
     }
     hid_status = 1;
-    timeouts_in_a_row = 0;
-    link_given_up = false;
+    note_opened();
     // Input reports already queued (answers to an earlier run's reports)
     // are no answers of this run.
     unsigned char stale[64];
@@ -248,12 +286,11 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
     }
     clear_drive_file(&msd_handle);
     clear_drive_file(&CommOut);
-    timeouts_in_a_row = 0;
-    link_given_up = false;
     HID_COMMAND_SIZE = 7;
     put_msg(msg, "TALMIR MSD Device");
     printf("%s\n", msg);
     hid_status = 2;
+    note_opened();
     return 1;
 }
 
@@ -304,34 +341,45 @@ int HID_Write_Data(unsigned char *report) {
         // it: only what the link receives for this report may be read.
         hid_tcp_packet[0] = 0;
         tcp_send_hid_command(message, HID_COMMAND_SIZE + 2);
+        note_exchange(tcp_last_result());
         hid_command_send_state = 1;
         return 1;
     }
     if (link_given_up && (hid_status == 1 || hid_status == 2)) {
         hid_command_send_state = 0;
+        note_exchange(given_up_as);
         return 0;
     }
     if (hid_status == 1) {
-        if (fe_handle == nullptr)
+        if (fe_handle == nullptr) {
+            note_exchange(FE_LINK_FAILED);
             return 0;
+        }
         int result = hid_write(fe_handle, report, static_cast<size_t>(HID_COMMAND_SIZE));
         hid_command_send_state = result > 0 ? 1 : 0;
         if (result < 0)
-            give_up_link("The USB receiver cannot be written to");
+            give_up_link("The USB receiver cannot be written to", FE_LINK_FAILED);
+        else
+            note_exchange(FE_ANSWERED);
         return result;
     }
     if (hid_status == 2 && plat_file_valid(&CommOut)) {
         unsigned char *sector = new_sector();
-        if (sector == nullptr)
+        if (sector == nullptr) {
+            note_exchange(FE_LINK_FAILED);
             return -1;
+        }
         memcpy(sector, report, static_cast<size_t>(HID_COMMAND_SIZE));
         bool ok = plat_file_write_sector(&CommOut, sector);
         plat_sector_free(sector);
         hid_command_send_state = ok ? 1 : 0;
         if (!ok)
-            give_up_link("The receiver's request file cannot be written");
+            give_up_link("The receiver's request file cannot be written", FE_LINK_FAILED);
+        else
+            note_exchange(FE_ANSWERED);
         return ok ? 1 : 0;
     }
+    note_exchange(FE_LINK_FAILED);
     return 0;
 }
 
@@ -341,39 +389,51 @@ int HID_Read_Data(char *buf) {
         if ((hid_tcp_packet[1] & 0xE0) == 0xE0 && hid_tcp_packet[0] != 0) {
             memcpy(buf, hid_tcp_packet + 2, static_cast<size_t>(HID_COMMAND_SIZE));
             hid_tcp_packet[0] = 0;
+            note_exchange(FE_ANSWERED);
             return HID_COMMAND_SIZE;
         }
+        // The link's own failure, or an answer that was no tunnel answer.
+        int link = tcp_last_result();
+        note_exchange(link != FE_ANSWERED ? link : FE_TIMED_OUT);
         return 0;
     }
-    if (link_given_up && (hid_status == 1 || hid_status == 2))
+    if (link_given_up && (hid_status == 1 || hid_status == 2)) {
+        note_exchange(given_up_as);
         return -1;
+    }
     if (hid_status == 1 && fe_handle != nullptr) {
         hid_set_nonblocking(fe_handle, 0);
         int result = hid_read_timeout(fe_handle, reinterpret_cast<unsigned char *>(buf),
                                       static_cast<size_t>(HID_COMMAND_SIZE), HID_READ_TIMEOUT_MS);
         if (result < 0)
-            give_up_link("The USB receiver cannot be read from");
+            give_up_link("The USB receiver cannot be read from", FE_LINK_FAILED);
         else if (result == 0)
             answer_timed_out();
         else
             timeouts_in_a_row = 0;
-        if (result < 5)
+        if (result < 5) {
+            if (result > 0)
+                note_exchange(FE_TIMED_OUT); // too short to be an answer
             return -1;
+        }
         hid_command_send_state = 0;
+        note_exchange(FE_ANSWERED);
         return result;
     }
     if (hid_status == 2 && plat_file_valid(&msd_handle)) {
         unsigned char *sector = new_sector();
-        if (sector == nullptr)
+        if (sector == nullptr) {
+            note_exchange(FE_LINK_FAILED);
             return -1;
+        }
         // Poll the answer file every millisecond, for as long as a HID read
-        // would wait: a receiver that never answers ends as a time-out.
-        // A file that cannot be read, or that has gone from the drive,
-        // gives the link up.
+        // would wait: a receiver that never answers ends as a time-out. A
+        // file that cannot be read, or that has gone from the drive, gives
+        // the link up.
         const uint64_t deadline = plat_monotonic_ms() + HID_READ_TIMEOUT_MS;
         for (;;) {
             if (!plat_file_read_sector(&msd_handle, sector)) {
-                give_up_link("The receiver's answer file cannot be read");
+                give_up_link("The receiver's answer file cannot be read", FE_LINK_FAILED);
                 break;
             }
             if (sector[0] != 0) {
@@ -384,12 +444,14 @@ int HID_Read_Data(char *buf) {
                 hid_command_send_state = 0;
                 timeouts_in_a_row = 0;
                 if (!ok)
-                    give_up_link("The receiver's answer file cannot be written");
+                    give_up_link("The receiver's answer file cannot be written", FE_LINK_FAILED);
+                else
+                    note_exchange(FE_ANSWERED);
                 return ok ? 1 : 0;
             }
             if (plat_monotonic_ms() >= deadline) {
                 if (plat_file_gone(&msd_handle) || plat_file_gone(&CommOut))
-                    give_up_link("The receiver's drive files are gone");
+                    give_up_link("The receiver's drive files are gone", FE_LINK_FAILED);
                 else
                     answer_timed_out();
                 break;
@@ -399,6 +461,7 @@ int HID_Read_Data(char *buf) {
         plat_sector_free(sector);
         return -1;
     }
+    note_exchange(FE_LINK_FAILED);
     return 0;
 }
 
