@@ -103,17 +103,33 @@ int query_word(int word, uint32_t *value, bool *answered) {
 }
 
 // Reads one cell and prints its "UM" line; `answered` is false when either
-// word went unanswered.
-int query_cell(int address, uint32_t *freq, int *mode, int *trvtr_index, bool *answered) {
+// word went unanswered. With `stop_early` the second word is not asked for
+// once the first went unanswered (it reads as a time-out would give it).
+int query_cell(int address, uint32_t *freq, int *mode, int *trvtr_index, bool *answered,
+               bool stop_early = false) {
     bool first = false, second = false;
-    uint32_t word = 0;
-    query_word(2 * address, freq, &first);
-    int sent = query_word(2 * address + 1, &word, &second);
+    uint32_t word = UINT32_MAX;
+    int sent = query_word(2 * address, freq, &first);
+    if (first || !stop_early)
+        sent = query_word(2 * address + 1, &word, &second);
     *mode = static_cast<int>(word & 0xFFFFu);
     *trvtr_index = static_cast<int>(word >> 16);
     printf("UM %d %lu %d %d\n\r", address, static_cast<unsigned long>(*freq), *mode, *trvtr_index);
     *answered = first && second;
     return sent;
+}
+
+constexpr int FIRMWARE_VERSION_QUERY = 0x09;
+
+// The check read around a backup: the firmware version query. Its answer
+// carries its own command code, which no answer to a user memory query
+// has. Returns false when no answer came; `in_step` tells whether the
+// answer was the answer to this query.
+bool check_read(uint32_t *value, bool *in_step) {
+    HID_Check_FW_Version(0);
+    *value = static_cast<uint32_t>(HID_wait_For_ACK());
+    *in_step = ack_generic_command() == FIRMWARE_VERSION_QUERY;
+    return ack_answered();
 }
 
 // "<what>: <the system's description>" on standard error.
@@ -259,6 +275,29 @@ bool read_backup_line(FILE *file, char (&text)[BACKUP_LINE_CHARS + 1], size_t *l
     return any;
 }
 
+// Writes the cells marked in `cells` as ascending ranges ("0-11, 15"), or
+// "none", into `text`.
+void format_cells(const bool (&cells)[USER_MEMORY_CELLS], char *text, size_t size) {
+    size_t n = 0;
+    text[0] = '\0';
+    for (int cell = 0; cell < USER_MEMORY_CELLS; cell++) {
+        if (!cells[cell])
+            continue;
+        int last = cell;
+        while (last + 1 < USER_MEMORY_CELLS && cells[last + 1])
+            last++;
+        int w = last == cell
+                    ? snprintf(text + n, size - n, "%s%d", n > 0 ? ", " : "", cell)
+                    : snprintf(text + n, size - n, "%s%d-%d", n > 0 ? ", " : "", cell, last);
+        if (w < 0 || static_cast<size_t>(w) >= size - n)
+            return; // cut short (never for 100 cells in the sizes used)
+        n += static_cast<size_t>(w);
+        cell = last;
+    }
+    if (n == 0)
+        snprintf(text, size, "none");
+}
+
 } // namespace
 
 int get_user_memory(int address, uint32_t *freq, int *mode, int *trvtr_index) {
@@ -285,12 +324,14 @@ int save_user_memory(int address, uint32_t freq, int mode, int trvtr_index) {
     }
     HID_Save_User_Memory(2 * address, freq);
     HID_wait_For_ACK();
+    bool answered = ack_answered();
     uint32_t word = (static_cast<uint32_t>(trvtr_index) << 16) | static_cast<uint32_t>(mode);
     HID_Save_User_Memory(2 * address + 1, word);
     HID_wait_For_ACK();
+    answered = answered && ack_answered();
     printf("UM: cell= %d, freq=%ld , mode=%d, tvtr=%d\n\r", address,
            static_cast<long>(static_cast<int32_t>(freq)), mode, trvtr_index);
-    return 0;
+    return answered ? 0 : -1;
 }
 
 int read_user_memory_to_file(const char *file_name) {
@@ -306,30 +347,48 @@ int read_user_memory_to_file(const char *file_name) {
     }
     for (const char *line : backup_header)
         write_backup(&out, line);
-    int unanswered = 0;
-    for (int cell = 0; cell < USER_MEMORY_CELLS; cell++) {
+    // Answers carry no word number: an answer left behind by an earlier run,
+    // taken as the answer to a query of this one, would put every later word
+    // one query late. The firmware version is read before the first cell and
+    // again after the last; both answers must be answers to that query, and
+    // the same, or the answers are out of step with the queries. The backup
+    // stops at its first unanswered cell: it could not be kept anyway.
+    uint32_t opening = 0, closing = 0;
+    bool in_step = false;
+    bool complete = check_read(&opening, &in_step);
+    if (!complete)
+        fprintf(stderr, "The receiver did not answer the firmware version query that opens the "
+                        "backup: no cell was read\n");
+    for (int cell = 0; complete && in_step && cell < USER_MEMORY_CELLS; cell++) {
         uint32_t freq;
         int mode, trvtr_index;
-        bool answered;
-        query_cell(cell, &freq, &mode, &trvtr_index, &answered);
-        if (!answered)
-            unanswered++;
+        query_cell(cell, &freq, &mode, &trvtr_index, &complete, true);
         char line[255];
         snprintf(line, sizeof line, "%d %d %d %d \r\n", cell, static_cast<int32_t>(freq), mode,
                  trvtr_index);
         write_backup(&out, line);
+        if (!complete)
+            fprintf(stderr,
+                    "User memory cell %d got no answer to its query: the backup stops there\n",
+                    cell);
     }
-    bool complete = close_backup_output(&out, unanswered == 0);
-    if (unanswered > 0)
-        fprintf(stderr, "%d of the %d user memory cells got no answer to their query\n", unanswered,
-                USER_MEMORY_CELLS);
-    if (!complete) {
+    if (complete && in_step) {
+        complete = check_read(&closing, &in_step);
+        in_step = in_step && closing == opening;
+        if (!complete)
+            fprintf(stderr, "The receiver did not answer the firmware version query that closes "
+                            "the backup\n");
+    }
+    if (complete && !in_step)
+        fprintf(stderr, "The receiver's answers are out of step with the queries (an answer left "
+                        "from an earlier run came in between): the cells read may belong to other "
+                        "cells\n");
+    bool kept = close_backup_output(&out, complete && in_step);
+    if (!kept) {
         if (!out.direct)
             fprintf(stderr, "No backup written: %s is left as it was\n", file_name);
         return -1;
     }
-    if (unanswered > 0)
-        return -1; // written straight to a terminal or pipe: incomplete all the same
     printf("write to backup file: %s\r\n", file_name);
     return 0;
 }
@@ -364,6 +423,13 @@ int restore_user_memory_from_file(const char *file_name) {
     size_t length;
     bool whole, cut = false;
     uint64_t budget = BACKUP_FILE_MAX_BYTES;
+    // A restore stops sending at its first store that got no answer; the
+    // rest of the file is still read, to tell which cells it would have
+    // restored.
+    bool sending = true;
+    static bool restored[USER_MEMORY_CELLS], not_restored[USER_MEMORY_CELLS];
+    memset(restored, 0, sizeof restored);
+    memset(not_restored, 0, sizeof not_restored);
     while (stored < USER_MEMORY_CELLS &&
            read_backup_line(file, text, &length, &whole, &budget, &cut)) {
         line_number++;
@@ -386,15 +452,17 @@ int restore_user_memory_from_file(const char *file_name) {
         case BACKUP_COMMENT:
             continue;
         case BACKUP_TOO_FEW_NUMBERS:
-            fprintf(stderr, "Backup file line %d skipped: it does not hold four numbers\n",
-                    line_number);
+            if (sending)
+                fprintf(stderr, "Backup file line %d skipped: it does not hold four numbers\n",
+                        line_number);
             result = -1;
             continue;
         case BACKUP_TOO_LONG:
-            fprintf(stderr,
-                    "Backup file line %d skipped: its four numbers do not end within its first "
-                    "%zu characters\n",
-                    line_number, BACKUP_LINE_CHARS);
+            if (sending)
+                fprintf(stderr,
+                        "Backup file line %d skipped: its four numbers do not end within its first "
+                        "%zu characters\n",
+                        line_number, BACKUP_LINE_CHARS);
             result = -1;
             continue;
         case BACKUP_DATA:
@@ -403,18 +471,42 @@ int restore_user_memory_from_file(const char *file_name) {
         char why[160];
         if (!user_memory_cell_storable(line.address, line.freq, line.mode, line.trvtr_index,
                                        HID_COMMAND_SIZE, why, sizeof why)) {
-            fprintf(stderr, "Backup file line %d skipped: %s\n", line_number, why);
+            if (sending)
+                fprintf(stderr, "Backup file line %d skipped: %s\n", line_number, why);
             result = -1;
             continue;
         }
         int address = static_cast<int>(line.address);
+        stored++;
+        if (!sending) {
+            not_restored[address] = true;
+            continue;
+        }
         uint32_t freq = static_cast<uint32_t>(line.freq);
         int mode = static_cast<int>(line.mode);
         int trvtr_index = static_cast<int>(line.trvtr_index);
         printf("%lu %d %d %d \n\r", static_cast<unsigned long>(address), static_cast<int>(freq),
                mode, trvtr_index);
-        save_user_memory(address, freq, mode, trvtr_index);
-        stored++;
+        if (save_user_memory(address, freq, mode, trvtr_index) == 0) {
+            restored[address] = true;
+            continue;
+        }
+        fprintf(stderr,
+                "User memory cell %d got no answer to its store: the restore stops at line %d of "
+                "the backup file\n",
+                address, line_number);
+        not_restored[address] = true;
+        sending = false;
+        result = -1;
+    }
+    if (!sending) {
+        for (int cell = 0; cell < USER_MEMORY_CELLS; cell++)
+            restored[cell] = restored[cell] && !not_restored[cell];
+        char cells[600];
+        format_cells(restored, cells, sizeof cells);
+        fprintf(stderr, "User memory cells restored: %s\n", cells);
+        format_cells(not_restored, cells, sizeof cells);
+        fprintf(stderr, "User memory cells not restored: %s\n", cells);
     }
     if (ferror(file)) {
         fprintf(stderr, "Cannot read input file: %s\n", strerror(errno != 0 ? errno : EIO));

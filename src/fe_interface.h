@@ -72,8 +72,9 @@ enum fe_exchange_result { FE_ANSWERED = 0, FE_TIMED_OUT = 1, FE_LINK_FAILED = 2 
 // Set by HID_Write_Data and HID_Read_Data.
 int HID_Last_Exchange(void);
 // 1 when the receiver cannot be reached without opening it again: nothing is
-// open, the open transport has failed since it was opened, or the TCP link
-// was closed after a failure or a time-out.
+// open, the open transport has failed since it was opened or has been given
+// up (a receiver taken as silent), or the TCP link was closed after a
+// failure or a time-out.
 int HID_Link_Down(void);
 
 // Tunnel hooks used by the TCP link.
