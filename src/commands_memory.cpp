@@ -5,10 +5,11 @@
 // transverter index (high 16 bits).
 //
 // A backup is first written to a temporary file next to the target, and only
-// a complete one (every cell answered, every byte written and synced)
-// replaces the old backup. Restoring stores only what a line says exactly:
-// unreadable lines, cells that do not exist and values that would arrive
-// changed are reported and skipped.
+// a complete one (every cell answered, the answers in step with the queries,
+// every byte written and synced) replaces the old backup. Restoring stores
+// only what a line says exactly: unreadable lines, cells that do not exist
+// and values that would arrive changed are reported and skipped; it stops
+// at the first store that gets no answer.
 #include "commands.h"
 
 #include <cerrno>
