@@ -171,8 +171,7 @@ TEST_F(DriveFiles, CloseAndResetReleaseTheDriveForTheNextOpen) {
         EXPECT_EQ(hid_status, 0) << how;
         for (const char *name : {"command.in", "command.out"}) {
             plat_file f;
-            EXPECT_EQ(plat_file_open_exclusive((drive + name).c_str(), &f), PLAT_OPEN_OK)
-                << how << name;
+            EXPECT_TRUE(plat_file_open_exclusive((drive + name).c_str(), &f)) << how << name;
             plat_file_close(&f);
         }
         SetMSDPath(drive.c_str());
