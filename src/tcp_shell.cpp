@@ -149,6 +149,10 @@ void close_tcp(void) {
     plat_tcp_close(&sdr_fd);
 }
 
+bool tcp_link_open(void) {
+    return plat_tcp_is_open(&sdr_fd);
+}
+
 int TCP_write(const unsigned char *data, int size) {
     if (size > 0) {
         size_to_send = size > MAX_MESSAGE - 1 ? MAX_MESSAGE : size;
