@@ -12,17 +12,12 @@
 #include "commands.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "cmdline.h"
 #include "fe_interface.h"
+#include "platform/backup_file.h"
 #include "user_memory.h"
 
 bool user_memory_cell_exists(int64_t address) {
@@ -122,137 +117,84 @@ int query_cell(int address, uint32_t *freq, int *mode, int *trvtr_index, bool *a
 }
 
 // "<what>: <the system's description>" on standard error.
-void report_error(const char *what, int err) {
-    fprintf(stderr, "%s: %s\n", what, strerror(err));
+void report_error(const char *what, long err) {
+    fprintf(stderr, "%s: %s\n", what, plat_error_text(err));
 }
+
+// Room for the whole text of a backup: the header and 100 cell lines of at
+// most 30 characters each.
+constexpr size_t BACKUP_TEXT_SIZE = 8192;
 
 // Where a backup is being written: a temporary file that replaces the
 // target once complete, or, for a target that is not a regular file (a
-// terminal, a pipe), the target itself.
+// terminal, a pipe), the target itself. The text is gathered here and
+// written whole when the run closes the output.
 struct backup_output {
-    FILE *file;
+    plat_backup_target target;
+    plat_backup_file file;
     bool direct;
-    int error; // the first write error, 0 while there is none
-    char target[PATH_MAX];
-    char temp[PATH_MAX];
+    bool overflow; // the text did not fit (never for a real backup)
+    size_t length;
+    char text[BACKUP_TEXT_SIZE];
 };
 
-// Creates the output; false with errno set when it cannot be had.
-bool open_backup_output(const char *file_name, backup_output *out) {
-    out->file = nullptr;
+// Creates the output; returns 0, or the error code when it cannot be had.
+long open_backup_output(const char *file_name, backup_output *out) {
     out->direct = false;
-    out->error = 0;
-    out->temp[0] = '\0';
-    if (strlen(file_name) >= sizeof out->target) {
-        errno = ENAMETOOLONG;
-        return false;
+    out->overflow = false;
+    out->length = 0;
+    long err = plat_backup_inspect(file_name, &out->target);
+    if (err != 0)
+        return err;
+    if (out->target.exists && !out->target.regular) {
+        out->direct = true;
+        return plat_backup_open_direct(file_name, &out->file);
     }
-    snprintf(out->target, sizeof out->target, "%s", file_name);
-
-    struct stat st;
-    bool exists = stat(file_name, &st) == 0;
-    if (exists) {
-        // An old backup that cannot be written stays as it is, as it would
-        // if it were opened for writing.
-        int probe = open(file_name, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (probe < 0)
-            return false;
-        close(probe);
-        if (!S_ISREG(st.st_mode)) {
-            out->direct = true;
-            out->file = fopen(file_name, "w");
-            return out->file != nullptr;
-        }
-        // Through a symbolic link the backup is the file it points to.
-        struct stat lst;
-        char resolved[PATH_MAX];
-        if (lstat(file_name, &lst) == 0 && S_ISLNK(lst.st_mode) &&
-            realpath(file_name, resolved) != nullptr)
-            snprintf(out->target, sizeof out->target, "%s", resolved);
-    }
-
-    // The temporary file lies in the target's directory, so that the final
-    // rename stays within one filesystem.
-    const char *slash = strrchr(out->target, '/');
-    int dir_length = slash == nullptr ? 0 : static_cast<int>(slash - out->target + 1);
-    int n = snprintf(out->temp, sizeof out->temp, "%.*s.kestrel-backup-XXXXXX", dir_length,
-                     out->target);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof out->temp) {
-        out->temp[0] = '\0';
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    int fd = mkstemp(out->temp);
-    if (fd < 0) {
-        out->temp[0] = '\0';
-        return false;
-    }
-    // The new backup gets the old one's permissions, or those a newly
-    // created file would get.
-    mode_t permissions;
-    if (exists) {
-        permissions = st.st_mode & 07777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        permissions = 0666 & ~mask;
-    }
-    fchmod(fd, permissions);
-    out->file = fdopen(fd, "w");
-    if (out->file == nullptr) {
-        int err = errno;
-        close(fd);
-        unlink(out->temp);
-        out->temp[0] = '\0';
-        errno = err;
-        return false;
-    }
-    return true;
+    return plat_backup_create_temp(&out->target, &out->file);
 }
 
-// Flushes, syncs and closes the output. With `keep` the new backup then
+// Writes, syncs and closes the output. With `keep` the new backup then
 // replaces the target; otherwise the temporary file is removed. Returns
 // false, after reporting why, when the file could not be completed.
 bool close_backup_output(backup_output *out, bool keep) {
-    int err = out->error;
-    if (err == 0 && fflush(out->file) != 0)
-        err = errno != 0 ? errno : EIO;
-    if (err == 0 && !out->direct && fsync(fileno(out->file)) != 0)
-        err = errno;
-    if (fclose(out->file) != 0 && err == 0)
-        err = errno != 0 ? errno : EIO;
-    bool written = err == 0;
-    out->file = nullptr;
-    if (!written)
+    long err = 0;
+    if (out->overflow) {
+        fprintf(stderr, "Cannot write output file: the text is longer than %zu bytes\n",
+                sizeof out->text);
+        keep = false;
+    }
+    if (keep || out->direct)
+        err = plat_backup_write(&out->file, out->text, out->length);
+    if (err == 0 && keep && !out->direct)
+        err = plat_backup_sync(&out->file);
+    long close_err = plat_backup_close(&out->file);
+    if (err == 0)
+        err = close_err;
+    if (err != 0)
         report_error("Cannot write output file", err);
     if (out->direct)
-        return written;
-    if (!written || !keep) {
-        unlink(out->temp);
+        return err == 0 && !out->overflow;
+    if (err != 0 || !keep) {
+        plat_backup_discard(&out->file);
         return false;
     }
-    if (rename(out->temp, out->target) != 0) {
-        report_error("Cannot replace output file", errno);
-        unlink(out->temp);
+    err = plat_backup_replace(&out->file, out->target.path);
+    if (err != 0) {
+        report_error("Cannot replace output file", err);
+        plat_backup_discard(&out->file);
         return false;
-    }
-    // Make the rename itself durable.
-    const char *slash = strrchr(out->target, '/');
-    char dir[PATH_MAX];
-    snprintf(dir, sizeof dir, "%.*s",
-             slash == nullptr ? 1 : static_cast<int>(slash - out->target + 1),
-             slash == nullptr ? "." : out->target);
-    int dir_fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir_fd >= 0) {
-        fsync(dir_fd);
-        close(dir_fd);
     }
     return true;
 }
 
 void write_backup(backup_output *out, const char *text) {
-    if (out->error == 0 && fputs(text, out->file) == EOF)
-        out->error = errno != 0 ? errno : EIO;
+    size_t n = strlen(text);
+    if (out->length + n > sizeof out->text) {
+        out->overflow = true;
+        return;
+    }
+    memcpy(out->text + out->length, text, n);
+    out->length += n;
 }
 
 const char *const backup_header[] = {
@@ -325,9 +267,10 @@ int read_user_memory_to_file(const char *file_name) {
         printf("write to backup file: %s\r\n", file_name);
         return 0;
     }
-    backup_output out;
-    if (!open_backup_output(file_name, &out)) {
-        report_error("Cannot open output file\n\r", errno);
+    static backup_output out;
+    long err = open_backup_output(file_name, &out);
+    if (err != 0) {
+        report_error("Cannot open output file\n\r", err);
         return -1;
     }
     for (const char *line : backup_header)
@@ -365,9 +308,10 @@ int restore_user_memory_from_file(const char *file_name) {
         printf("restore from backup file: %s\r\n", file_name);
         return 0;
     }
-    FILE *file = fopen(file_name, "r");
+    long err;
+    FILE *file = plat_backup_open_source(file_name, &err);
     if (file == nullptr) {
-        report_error("Cannot open input file\n\r", errno);
+        report_error("Cannot open input file\n\r", err);
         return -1;
     }
     int result = 0;
@@ -414,7 +358,7 @@ int restore_user_memory_from_file(const char *file_name) {
         stored++;
     }
     if (ferror(file)) {
-        report_error("Cannot read input file", errno != 0 ? errno : EIO);
+        fprintf(stderr, "Cannot read input file: %s\n", strerror(errno != 0 ? errno : EIO));
         result = -1;
     }
     fclose(file);

@@ -12,6 +12,8 @@
 #include "platform/platform.h"
 #include "tcp_shell.h"
 
+// The connection's whole state. Everything here starts as a fresh process
+// has it, and HID_Reset_Connection_State() puts it back that way.
 volatile int hid_status = 0;
 hid_device *fe_handle = nullptr;
 int HID_COMMAND_SIZE = 7;
@@ -26,6 +28,25 @@ wchar_t wstr[256] = {0};
 
 static plat_file msd_handle; // command.in, the answer file
 static plat_file CommOut;    // command.out, the request file
+// The drive found among the mounts when no path was given.
+static char found_path[sizeof Gpath_name];
+
+void HID_Reset_Connection_State(void) {
+    HID_Close();
+    hid_status = 0;
+    fe_handle = nullptr;
+    HID_COMMAND_SIZE = 7;
+    hid_tcp_network_flag = 0;
+    memset(hid_tcp_packet, 0, sizeof hid_tcp_packet);
+    hid_command_send_state = 0;
+    memset(Gpath_name, 0, sizeof Gpath_name);
+    wmemset(USB_Serial_number, 0, 256);
+    SerialNumber = nullptr;
+    wmemset(wstr, 0, 256);
+    msd_handle = plat_file{};
+    CommOut = plat_file{};
+    memset(found_path, 0, sizeof found_path);
+}
 
 namespace {
 
@@ -134,6 +155,9 @@ int HID_Device_Init_HID(char *msg) {
 }
 
 int HID_Device_Init_MSD(char *msg, const char *path_name) {
+    // Drive files still open from an earlier open are released first.
+    plat_file_close(&msd_handle);
+    plat_file_close(&CommOut);
     char in_name[FILE_NAME_SIZE];
     char out_name[FILE_NAME_SIZE];
     int in_len = snprintf(in_name, sizeof in_name, "%scommand.in", path_name);
@@ -177,7 +201,6 @@ int HID_Device_Init(char *msg) {
         path = Gpath_name;
     } else {
         // On Linux the receiver's drive is looked for among the mounts first.
-        static char found_path[sizeof Gpath_name];
         path = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, found_path, sizeof found_path)
                    ? found_path
                    : default_path_name;
@@ -197,6 +220,11 @@ int HID_Close(void) {
         hid_close(fe_handle);
         fe_handle = nullptr;
     }
+    // The drive files are released too, so that this process or another can
+    // open the drive again.
+    plat_file_close(&msd_handle);
+    plat_file_close(&CommOut);
+    hid_status = 0;
     return 0;
 }
 

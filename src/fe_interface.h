@@ -29,6 +29,12 @@ extern wchar_t USB_Serial_number[256];
 extern wchar_t *SerialNumber;
 extern wchar_t wstr[256];
 
+// Closes whatever local transport is open (the HID device, the drive files)
+// and puts every connection variable back to how a fresh process starts, so
+// that the next open starts clean. The TCP link has its own reset
+// (tcp_shell.h).
+void HID_Reset_Connection_State(void);
+
 // How long a read waits for the receiver's answer, in milliseconds, on USB
 // HID and on the drive files alike.
 constexpr int HID_READ_TIMEOUT_MS = 1000;
@@ -46,6 +52,7 @@ int HID_Device_Init(char *msg);
 int HID_Device_Init_HID(char *msg);
 int HID_Device_Init_MSD(char *msg, const char *path_name);
 int HID_Device_Reconnect(char *msg);
+// Closes the HID device and the drive files; no transport is open after it.
 int HID_Close(void);
 
 int HID_Write_Data(unsigned char *report);

@@ -24,6 +24,8 @@ constexpr unsigned char TYPE_CONTROL_ITEM = 0x00;
 constexpr unsigned char TYPE_MASK = 0xE0; // the type bits in the header's second byte
 constexpr uint16_t LENGTH_MASK = 0x1FFF;
 
+// The link's whole state. Everything here starts as a fresh process has
+// it, and tcp_reset_link_state() puts it back that way.
 // The receiver's address and port, as given to the open.
 uint32_t sdr_addr = 0;
 uint16_t sdr_port = 0;
@@ -151,6 +153,18 @@ void close_tcp(void) {
 
 bool tcp_link_open(void) {
     return plat_tcp_is_open(&sdr_fd);
+}
+
+void tcp_reset_link_state(void) {
+    close_tcp();
+    sdr_addr = 0;
+    sdr_port = 0;
+    sdr_socket_made = false;
+    memset(block, 0, sizeof block);
+    memset(rx_block, 0, sizeof rx_block);
+    TCP_command_pending = 0;
+    memset(block_to_send, 0, sizeof block_to_send);
+    size_to_send = 0;
 }
 
 int TCP_write(const unsigned char *data, int size) {

@@ -8,6 +8,8 @@ int open_tcp_connection(const char *ip, int port);
 void close_tcp(void);
 // True while the link's socket is open (a failed exchange closes it).
 bool tcp_link_open(void);
+// Closes the link and puts its state back to how a fresh process starts.
+void tcp_reset_link_state(void);
 int TCP_write(const unsigned char *block, int size);
 int tcp_send_hid_command(const unsigned char *block, int size);
 int tcp_send_frequency(uint32_t frequency, int channel);

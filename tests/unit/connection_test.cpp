@@ -54,6 +54,7 @@ class DriveFiles : public ::testing::Test {
         EXPECT_EQ(hid_status, 2);
         EXPECT_EQ(HID_COMMAND_SIZE, 7);
     }
+    void TearDown() override { HID_Close(); }
     std::string drive;
 };
 
@@ -112,6 +113,32 @@ TEST_F(DriveFiles, AnswerFlagWaitIsAboutOneSecondAfterAWrite) {
     start = plat_monotonic_ms();
     EXPECT_EQ(HID_wait_device_answer(), -1);
     EXPECT_GE(plat_monotonic_ms() - start, 1000u);
+}
+
+// Closing and resetting both release the drive, so that it can be opened
+// again by this process (a reconnect) or by another one.
+TEST_F(DriveFiles, CloseAndResetReleaseTheDriveForTheNextOpen) {
+    for (const char *how : {"close", "reset"}) {
+        if (how[0] == 'c') {
+            EXPECT_EQ(HID_Close(), 0);
+        } else {
+            SetMSDPath(drive.c_str());
+            HID_Reset_Connection_State();
+            EXPECT_EQ(Gpath_name[0], '\0') << how;
+        }
+        EXPECT_EQ(hid_status, 0) << how;
+        for (const char *name : {"command.in", "command.out"}) {
+            plat_file f;
+            EXPECT_TRUE(plat_file_open_exclusive((drive + name).c_str(), &f)) << how << name;
+            plat_file_close(&f);
+        }
+        SetMSDPath(drive.c_str());
+        char msg[128] = {0};
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(HID_Device_Reconnect(msg), 1) << how;
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(hid_status, 2) << how;
+    }
 }
 
 TEST(DriveOpen, FailuresLeaveNoTransportOpen) {
