@@ -11,6 +11,16 @@ extern const char *const MultiChannelModes[6];
 int enumerate_talmir_devs(void);
 int initialize_hardware(void);
 int32_t HID_wait_For_ACK(void);
+
+// The outcome of the run. An exchange whose answer did not come, an argument
+// refused by its check and a -W job that failed mark the run failed; the run
+// still executes every option, and ends with status 1 instead of 0.
+void mark_run_failed(void);
+bool run_failed(void);
+// Forgets the failures of a run, for one that starts afresh in this process.
+void clear_run_failed(void);
+// The status of a run that went through: 1 when it failed, otherwise 0.
+int run_exit_status(void);
 // What the last HID_wait_For_ACK read: true when an answer came (false after
 // a time-out); the command code of a generic answer, -1 for any other.
 bool ack_answered(void);

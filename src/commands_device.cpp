@@ -58,6 +58,24 @@ int initialize_hardware(void) {
 // alone cannot tell a time-out from an answer whose value has all bits set),
 // and the command code of a generic answer, -1 for any other answer.
 static bool last_wait_answered = false;
+static bool run_has_failed = false;
+
+void mark_run_failed(void) {
+    run_has_failed = true;
+}
+
+bool run_failed(void) {
+    return run_has_failed;
+}
+
+void clear_run_failed(void) {
+    run_has_failed = false;
+}
+
+int run_exit_status(void) {
+    return run_has_failed ? 1 : 0;
+}
+
 static int last_wait_command = -1;
 
 bool ack_answered(void) {
@@ -75,6 +93,7 @@ int32_t HID_wait_For_ACK(void) {
     last_wait_command = -1;
     if (HID_Read_Data(reinterpret_cast<char *>(answer)) <= 0) {
         printf("USB IO timeout!\r\n");
+        mark_run_failed();
         return -1;
     }
     last_wait_answered = true;

@@ -84,6 +84,17 @@ unsigned char *new_sector(void) {
     return sector;
 }
 
+// Opens one command file and keeps the system's error code of a failure in
+// `err`. A link or anything but a regular file is refused with a line that
+// names it; the caller then reports the failed open as any other.
+bool open_drive_file(const char *name, plat_file *f, long *err) {
+    plat_open_result result = plat_file_open_exclusive(name, f);
+    *err = result == PLAT_OPEN_OK ? 0 : plat_last_error();
+    if (result == PLAT_OPEN_NOT_REGULAR)
+        fprintf(stderr, "The drive file %s is a link or not a regular file: not opened\n", name);
+    return result == PLAT_OPEN_OK;
+}
+
 } // namespace
 
 void MSD_Envy_Init(void) {
@@ -171,14 +182,14 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
         hid_status = 0;
         return 0;
     }
-    if (!plat_file_open_exclusive(in_name, &msd_handle)) {
+    long err = 0;
+    if (!open_drive_file(in_name, &msd_handle, &err)) {
         put_msg(msg, "Unable to open Input device!\r\n");
-        fprintf(stderr, "Input file %s open  error %li\n\r", in_name, plat_last_error());
+        fprintf(stderr, "Input file %s open  error %li\n\r", in_name, err);
         hid_status = 0;
         return 0;
     }
-    if (!plat_file_open_exclusive(out_name, &CommOut)) {
-        long err = plat_last_error();
+    if (!open_drive_file(out_name, &CommOut, &err)) {
         plat_file_close(&msd_handle);
         put_msg(msg, "Unable to open Output device!\r\n");
         hid_status = 0;

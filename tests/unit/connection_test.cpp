@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -99,7 +100,7 @@ TEST_F(DriveFiles, ReceiverThatNeverAnswersEndsAsATimeOut) {
 
 TEST_F(DriveFiles, SecondOpenerOfTheSameDriveIsRefused) {
     plat_file other;
-    EXPECT_FALSE(plat_file_open_exclusive((drive + "command.in").c_str(), &other));
+    EXPECT_EQ(plat_file_open_exclusive((drive + "command.in").c_str(), &other), PLAT_OPEN_FAILED);
     EXPECT_FALSE(plat_file_valid(&other));
 }
 
@@ -152,7 +153,7 @@ TEST(DriveOpen, FailuresLeaveNoTransportOpen) {
     EXPECT_EQ(hid_status, 0);
     // The answer file was released again: another opener gets it.
     plat_file f;
-    EXPECT_TRUE(plat_file_open_exclusive((drive + "command.in").c_str(), &f));
+    EXPECT_EQ(plat_file_open_exclusive((drive + "command.in").c_str(), &f), PLAT_OPEN_OK);
     plat_file_close(&f);
 
     std::string missing = drive + "nowhere/";
@@ -169,6 +170,48 @@ TEST(DriveOpen, FailuresLeaveNoTransportOpen) {
     EXPECT_EQ(HID_Device_Init_MSD(msg, too_long.c_str()), 0);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("too long"), std::string::npos);
     EXPECT_STREQ(msg, "Unable to open Input device!\r\n");
+}
+
+TEST(DriveOpen, LinksAndOtherNonRegularFilesAreRefused) {
+    std::string victim = make_drive() + "victim";
+    std::ofstream(victim) << "precious";
+    struct {
+        const char *file;
+        const char *kind;
+        const char *error_line;
+    } cases[] = {
+        {"command.in", "link", "Input file %scommand.in open  error 40\n\r"},
+        {"command.out", "link", "Output file error 40\n\r"},
+        {"command.in", "fifo", "Input file %scommand.in open  error 22\n\r"},
+        {"command.out", "directory", "Output file error 21\n\r"},
+    };
+    for (const auto &c : cases) {
+        std::string drive = make_drive();
+        std::string name = drive + c.file;
+        ASSERT_EQ(unlink(name.c_str()), 0);
+        std::string kind = c.kind;
+        ASSERT_EQ(kind == "link"   ? symlink(victim.c_str(), name.c_str())
+                  : kind == "fifo" ? mkfifo(name.c_str(), 0600)
+                                   : mkdir(name.c_str(), 0700),
+                  0);
+        char msg[128] = {0};
+        char error_line[512];
+        snprintf(error_line, sizeof error_line, c.error_line, drive.c_str());
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(HID_Device_Init_MSD(msg, drive.c_str()), 0) << c.file << " " << kind;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "The drive file " + name + " is a link or not a regular file: not opened\n" +
+                      error_line);
+        EXPECT_EQ(hid_status, 0);
+    }
+    // A drive directory reached through a link is fine: only the files count.
+    std::string drive = make_drive();
+    std::string link = drive.substr(0, drive.size() - 1) + "-link";
+    ASSERT_EQ(symlink(drive.c_str(), link.c_str()), 0);
+    char msg[128] = {0};
+    EXPECT_EQ(HID_Device_Init_MSD(msg, (link + "/").c_str()), 1);
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
 }
 
 TEST(ConnectionSettings, TextsAreCutTo255Characters) {
