@@ -1,5 +1,6 @@
 // The connection to the receiver, exercised in-process over the drive files
 // of a scratch directory and through the tunnel hooks.
+#include "commands.h"
 #include "fe_interface.h"
 #include "platform/platform.h"
 
@@ -98,6 +99,46 @@ TEST_F(DriveFiles, ReceiverThatNeverAnswersEndsAsATimeOut) {
     EXPECT_LT(took, 5000u); // bounded, not forever
 }
 
+// The quiet answer read gives what the answer wait gives, and how the read
+// ended, and prints nothing.
+TEST_F(DriveFiles, QuietReadTellsAnswerTimeOutAndFailedLink) {
+    struct Case {
+        const char *what;
+        Sector answer; // all zero: none
+        bool close_first;
+        ack_reply expected;
+        int link_down;
+    } cases[] = {
+        {"generic", {6, 0x5D, 1, 2, 3, 4}, false, {FE_ANSWERED, 0x04030201, 6, 0x5D}, 0},
+        {"frequency", {7, 1, 2, 3, 4}, false, {FE_ANSWERED, 0, 7, -1}, 0},
+        {"silent", {}, false, {FE_TIMED_OUT, -1, 0, -1}, 0},
+        {"closed", {}, true, {FE_LINK_FAILED, -1, 0, -1}, 1},
+    };
+    for (const Case &c : cases) {
+        write_sector(drive + "command.in", c.answer);
+        if (c.close_first)
+            HID_Close();
+        testing::internal::CaptureStdout();
+        ack_reply r = read_ack_quiet();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << c.what;
+        EXPECT_EQ(r.result, c.expected.result) << c.what;
+        EXPECT_EQ(r.value, c.expected.value) << c.what;
+        EXPECT_EQ(r.kind, c.expected.kind) << c.what;
+        EXPECT_EQ(r.command, c.expected.command) << c.what;
+        EXPECT_EQ(ack_answered(), c.expected.result == FE_ANSWERED) << c.what;
+        EXPECT_EQ(HID_Link_Down(), c.link_down) << c.what;
+    }
+}
+
+// A receiver that restarts in the other USB mode ends the run by returning:
+// a long-running program goes on.
+TEST_F(DriveFiles, UsbModeThatRestartsTheReceiverReturns) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(set_usb_mode(2), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "SDR will be restarted in OpenHPSDR mode!\n\r");
+}
+
 TEST_F(DriveFiles, SecondOpenerOfTheSameDriveIsRefused) {
     plat_file other;
     EXPECT_EQ(plat_file_open_exclusive((drive + "command.in").c_str(), &other), PLAT_OPEN_FAILED);
@@ -130,7 +171,8 @@ TEST_F(DriveFiles, CloseAndResetReleaseTheDriveForTheNextOpen) {
         EXPECT_EQ(hid_status, 0) << how;
         for (const char *name : {"command.in", "command.out"}) {
             plat_file f;
-            EXPECT_TRUE(plat_file_open_exclusive((drive + name).c_str(), &f)) << how << name;
+            EXPECT_EQ(plat_file_open_exclusive((drive + name).c_str(), &f), PLAT_OPEN_OK)
+                << how << name;
             plat_file_close(&f);
         }
         SetMSDPath(drive.c_str());
