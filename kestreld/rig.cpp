@@ -1,5 +1,5 @@
 // kestreld's receiver link. It sends the receiver's reports through the
-// report builders and reads the answers itself, so that nothing of kestrel's
+// report builders and reads the answers with the quiet answer read, so that nothing of kestrel's
 // console feedback is printed. A report that cannot be written, or a TCP
 // link that breaks, closes the link; the next request opens it again, so a
 // receiver that was unplugged and plugged in again is found by the request
@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "commands.h"
 #include "fe_interface.h"
 #include "platform/drive.h"
 #include "platform/platform.h"
@@ -15,103 +16,57 @@
 
 namespace {
 
-constexpr unsigned char ANSWER_GENERIC = 6;
-constexpr unsigned char ANSWER_FREQUENCY = 7;
-constexpr unsigned char CMD_GET_FREQUENCY = 0x01;
-constexpr unsigned char CMD_GET_AGC_LEVEL = 0x46;
+constexpr int ANSWER_GENERIC = 6;
+constexpr int CMD_GET_FREQUENCY = 0x01;
+constexpr int CMD_GET_AGC_LEVEL = 0x46;
 // The receiver's own trace answer, which can come before any answer.
-constexpr unsigned char CMD_TRACE = 28;
+constexpr int CMD_TRACE = 28;
 
 const char *rig_ip = nullptr; // null: USB HID, then the drive files
 uint16_t rig_port = 0;
 bool rig_opened = false;
-uint64_t exchange_start = 0;
 
-unsigned exchange_bound_ms(void) {
-    return rig_ip != nullptr ? TCP_ANSWER_TIMEOUT_MS : static_cast<unsigned>(HID_READ_TIMEOUT_MS);
-}
-
-// What a failed exchange was: a receiver that stayed silent for the whole
-// bound timed out; anything that failed sooner is a broken link, which is
-// closed so that the next request opens it again.
-int exchange_failed(void) {
-    uint64_t spent = plat_monotonic_ms() - exchange_start;
-    bool silent = spent + 50 >= exchange_bound_ms();
-    if (!silent || (rig_ip != nullptr && !tcp_link_open()))
+// The status of an exchange that did not end with an answer. A failed link
+// is closed, so that the next request opens it again.
+int exchange_failed(int how) {
+    if (how == FE_LINK_FAILED || HID_Link_Down()) {
         rig_close();
-    return silent ? RIG_ETIMEOUT : RIG_EIO;
-}
-
-// Starts an exchange: the receiver must be open.
-int begin_exchange(void) {
-    if (rig_open() != RIG_OK)
-        return RIG_EIO;
-    exchange_start = plat_monotonic_ms();
-    return RIG_OK;
-}
-
-// The result of a report builder: over TCP the exchange happened inside it
-// and a failure closed the link's socket.
-int after_write(int written) {
-    if (rig_ip != nullptr)
-        return tcp_link_open() ? RIG_OK : exchange_failed();
-    if (written <= 0) {
-        // Nothing reached the receiver: the link is gone.
-        rig_close();
-        return RIG_EIO;
-    }
-    return RIG_OK;
-}
-
-// Reads the answer to the report just sent into `answer` (7 bytes used),
-// passing over the receiver's trace answers.
-int read_answer(unsigned char *answer) {
-    for (int tries = 0; tries < 2; tries++) {
-        unsigned char buf[64] = {0};
-        if (HID_Read_Data(reinterpret_cast<char *>(buf)) <= 0) {
-            // Over TCP the answer came inside the write: a link that is
-            // still open got an answer that carries no report.
-            if (rig_ip != nullptr && tcp_link_open())
-                return RIG_ETIMEOUT;
-            return exchange_failed();
-        }
-        if (buf[0] == ANSWER_GENERIC && buf[1] == CMD_TRACE)
-            continue;
-        memcpy(answer, buf, 7);
-        return RIG_OK;
+        return how == FE_TIMED_OUT ? RIG_ETIMEOUT : RIG_EIO;
     }
     return RIG_ETIMEOUT;
 }
 
-// One setting: its report is written, then its answer read and ignored.
-int finish_setting(int written) {
-    int r = after_write(written);
-    if (r != RIG_OK)
-        return r;
-    unsigned char answer[7];
-    return read_answer(answer);
+// Reads the answer to the report just written (`written`: the builder's
+// result), passing over the receiver's trace answers.
+int read_answer(ack_reply *reply) {
+    if (HID_Last_Exchange() != FE_ANSWERED)
+        return exchange_failed(HID_Last_Exchange());
+    for (int tries = 0; tries < 2; tries++) {
+        *reply = read_ack_quiet();
+        if (reply->result != FE_ANSWERED)
+            return exchange_failed(reply->result);
+        if (reply->kind != ANSWER_GENERIC || reply->command != CMD_TRACE)
+            return RIG_OK;
+    }
+    return RIG_ETIMEOUT;
 }
 
-// One query of command `command`: the value of its generic answer.
-int finish_query(int written, unsigned char command, uint32_t *value) {
-    int r = after_write(written);
+// One setting: its report has been written; its answer is read and ignored.
+int finish_setting(void) {
+    ack_reply reply;
+    return read_answer(&reply);
+}
+
+// One query of command `command`: the value of its generic answer, 0 when
+// the receiver answered something else.
+int finish_query(int command, uint32_t *value) {
+    ack_reply reply;
+    int r = read_answer(&reply);
     if (r != RIG_OK)
         return r;
-    unsigned char answer[7];
-    r = read_answer(answer);
-    if (r != RIG_OK)
-        return r;
-    unsigned char got = 0;
-    if (answer[0] == ANSWER_GENERIC) {
-        *value = HID_Get_Generic_Report(&got, answer);
-        if (got == command)
-            return RIG_OK;
-    } else if (answer[0] == ANSWER_FREQUENCY && command == CMD_GET_FREQUENCY) {
-        *value = HID_Read_Frequency(answer);
-        return RIG_OK;
-    }
-    *value = 0;
-    return RIG_OK; // an answer that says nothing about this query
+    bool ours = reply.kind == ANSWER_GENERIC && reply.command == command;
+    *value = ours ? static_cast<uint32_t>(reply.value) : 0;
+    return RIG_OK;
 }
 
 } // namespace
@@ -159,42 +114,42 @@ void rig_close(void) {
 }
 
 int rig_set_frequency(int channel, uint32_t hz) {
-    int r = begin_exchange();
-    if (r != RIG_OK)
-        return r;
+    if (rig_open() != RIG_OK)
+        return RIG_EIO;
     if (rig_ip != nullptr) {
         // Over TCP the frequency travels as a control message of its own,
         // as kestrel sends it.
         tcp_send_frequency(hz, channel);
-        return tcp_link_open() ? RIG_OK : exchange_failed();
+        return tcp_last_result() == FE_ANSWERED ? RIG_OK : exchange_failed(tcp_last_result());
     }
-    return finish_setting(HID_Set_Frequency(hz, channel));
+    HID_Set_Frequency(hz, channel);
+    return finish_setting();
 }
 
 int rig_get_frequency(int channel, uint32_t *hz) {
-    int r = begin_exchange();
-    if (r != RIG_OK)
-        return r;
-    return finish_query(HID_Get_Frequency(channel), CMD_GET_FREQUENCY, hz);
+    if (rig_open() != RIG_OK)
+        return RIG_EIO;
+    HID_Get_Frequency(channel);
+    return finish_query(CMD_GET_FREQUENCY, hz);
 }
 
 int rig_set_rf_gain(int channel, int code) {
-    int r = begin_exchange();
-    if (r != RIG_OK)
-        return r;
-    return finish_setting(HID_ChangeRF_Gain(channel, code));
+    if (rig_open() != RIG_OK)
+        return RIG_EIO;
+    HID_ChangeRF_Gain(channel, code);
+    return finish_setting();
 }
 
 int rig_get_rf_gains(uint32_t *codes) {
-    int r = begin_exchange();
-    if (r != RIG_OK)
-        return r;
-    return finish_query(HID_Get_AGC_Level(0), CMD_GET_AGC_LEVEL, codes);
+    if (rig_open() != RIG_OK)
+        return RIG_EIO;
+    HID_Get_AGC_Level(0);
+    return finish_query(CMD_GET_AGC_LEVEL, codes);
 }
 
 int rig_set_agc_mask(int mask) {
-    int r = begin_exchange();
-    if (r != RIG_OK)
-        return r;
-    return finish_setting(HID_Set_Overload_Mode(mask));
+    if (rig_open() != RIG_OK)
+        return RIG_EIO;
+    HID_Set_Overload_Mode(mask);
+    return finish_setting();
 }

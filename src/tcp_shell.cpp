@@ -156,10 +156,6 @@ void close_tcp(void) {
     plat_tcp_close(&sdr_fd);
 }
 
-bool tcp_link_open(void) {
-    return plat_tcp_is_open(&sdr_fd);
-}
-
 void tcp_reset_link_state(void) {
     close_tcp();
     sdr_addr = 0;

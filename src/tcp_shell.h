@@ -6,8 +6,6 @@
 
 int open_tcp_connection(const char *ip, int port);
 void close_tcp(void);
-// True while the link's socket is open (a failed exchange closes it).
-bool tcp_link_open(void);
 // Closes the link and puts its state back to how a fresh process starts.
 void tcp_reset_link_state(void);
 int TCP_write(const unsigned char *block, int size);
