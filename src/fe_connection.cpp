@@ -41,6 +41,9 @@ static bool transport_failed = false;
 static int timeouts_in_a_row = 0;
 static bool link_given_up = false;
 static int given_up_as = FE_LINK_FAILED;
+// Set by a program that has a console of its own (kestreld): the open then
+// prints nothing on standard output.
+static bool console_quiet = false;
 
 void HID_Reset_Connection_State(void) {
     HID_Close();
@@ -62,6 +65,7 @@ void HID_Reset_Connection_State(void) {
     timeouts_in_a_row = 0;
     link_given_up = false;
     given_up_as = FE_LINK_FAILED;
+    console_quiet = false;
 }
 
 namespace {
@@ -93,7 +97,8 @@ void put_msg(char *msg, const char *text) {
 unsigned char *new_sector(void) {
     unsigned char *sector = static_cast<unsigned char *>(plat_sector_alloc());
     if (sector == nullptr) {
-        printf("Cannot allocate buffer!\r\n");
+        if (!console_quiet)
+            printf("Cannot allocate buffer!\r\n");
         return nullptr;
     }
     memset(sector, 0, PLAT_SECTOR_SIZE);
@@ -119,11 +124,12 @@ void note_opened(void) {
 // `err`. A link or anything but a regular file is refused with a line that
 // names it; the caller then reports the failed open as any other.
 bool open_drive_file(const char *name, plat_file *f, long *err) {
-    plat_open_result result = plat_file_open_exclusive(name, f);
-    *err = result == PLAT_OPEN_OK ? 0 : plat_last_error();
-    if (result == PLAT_OPEN_NOT_REGULAR)
+    bool refused = false;
+    bool opened = plat_file_open_exclusive(name, f, &refused);
+    *err = opened ? 0 : plat_last_error();
+    if (refused)
         fprintf(stderr, "The drive file %s is a link or not a regular file: not opened\n", name);
-    return result == PLAT_OPEN_OK;
+    return opened;
 }
 
 // Gives the link up, saying why once; the exchange, and every later one,
@@ -166,6 +172,10 @@ void clear_drive_file(plat_file *f) {
 }
 
 } // namespace
+
+void HID_Set_Console_Quiet(int quiet) {
+    console_quiet = quiet != 0;
+}
 
 int HID_Last_Exchange(void) {
     return last_exchange;
@@ -288,7 +298,8 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
     clear_drive_file(&CommOut);
     HID_COMMAND_SIZE = 7;
     put_msg(msg, "TALMIR MSD Device");
-    printf("%s\n", msg);
+    if (!console_quiet)
+        printf("%s\n", msg);
     hid_status = 2;
     note_opened();
     return 1;
@@ -303,9 +314,21 @@ int HID_Device_Init(char *msg) {
         path = Gpath_name;
     } else {
         // On Linux the receiver's drive is looked for among the mounts first.
-        path = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, found_path, sizeof found_path)
+        plat_drive_search search;
+        path = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, found_path, sizeof found_path, &search)
                    ? found_path
                    : default_path_name;
+        if (path != found_path && search.untrusted[0] != '\0')
+            fprintf(stderr,
+                    "The drive at %s holds the command files but is not used: its top "
+                    "directory must belong to you or to root and be writable by nobody else "
+                    "(give it with -P to use it anyway)\n",
+                    search.untrusted);
+        if (search.timed_out)
+            fprintf(stderr,
+                    "The search for the receiver's drive was stopped after %u ms: a mounted "
+                    "drive did not answer (give the drive with -P)\n",
+                    search.limit_ms);
         printf("The TALMIR path was not defined, use default: %s\n\r", path);
     }
     return HID_Device_Init_MSD(msg, path);
