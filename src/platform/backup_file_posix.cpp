@@ -115,25 +115,27 @@ long plat_backup_inspect(const char *name, plat_backup_target *target) {
     if (strlen(name) >= sizeof target->path)
         return ENAMETOOLONG;
     snprintf(target->path, sizeof target->path, "%s", name);
-    // Through symbolic links the backup is the file they lead to.
-    long err = follow_links(target->path, sizeof target->path);
-    if (err != 0)
-        return err;
     struct stat st;
-    if (stat(target->path, &st) != 0)
-        return 0; // nothing there yet
-    target->exists = true;
-    target->regular = S_ISREG(st.st_mode);
-    target->permissions = static_cast<uint32_t>(st.st_mode & 0777);
-    target->owner = static_cast<uint32_t>(st.st_uid);
-    target->group = static_cast<uint32_t>(st.st_gid);
-    // An old backup that cannot be written stays as it is, as it would if
-    // it were opened for writing.
-    int probe = open(target->path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (probe < 0)
-        return error_or(EACCES);
-    close(probe);
-    return 0;
+    if (stat(name, &st) == 0) {
+        target->exists = true;
+        target->regular = S_ISREG(st.st_mode);
+        target->permissions = static_cast<uint32_t>(st.st_mode & 0777);
+        target->owner = static_cast<uint32_t>(st.st_uid);
+        target->group = static_cast<uint32_t>(st.st_gid);
+        // An old backup that cannot be written stays as it is, as it would
+        // if it were opened for writing.
+        int probe = open(name, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (probe < 0)
+            return error_or(EACCES);
+        close(probe);
+        if (!target->regular)
+            return 0; // written straight, through whatever links lead to it
+    } else if (errno == ELOOP) {
+        return ELOOP;
+    }
+    // Through symbolic links (dangling ones too) the backup is the file
+    // they lead to.
+    return follow_links(target->path, sizeof target->path);
 }
 
 long plat_backup_create_temp(const plat_backup_target *target, plat_backup_file *file) {

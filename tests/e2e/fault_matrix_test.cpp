@@ -458,19 +458,20 @@ INSTANTIATE_TEST_SUITE_P(
         BackupCase{
             "StaleAnswerDrive", Link::Drive, {.stale_answer = 4242}, {}, kOutOfStep, kQuickMs},
         BackupCase{"StaleAnswerTcp", Link::Tcp, {.stale_answer = 4242}, {}, kOutOfStep, kQuickMs},
-        // The firmware version and 196 words answered; cell 98 is not.
+        // The firmware version and 196 words answered (197 exchanges, each
+        // quick); cell 98 is not.
         BackupCase{"SilentNearTheEndDrive",
                    Link::Drive,
                    {.silent_after = 197},
                    {},
                    "User memory cell 98 got no answer to its query: the backup stops there\n",
-                   kOneTimeout},
+                   kQuickMs + kReadTimeoutMs},
         BackupCase{"SilentNearTheEndTcp",
                    Link::Tcp,
                    {.silent_after = 197},
                    {},
                    "User memory cell 98 got no answer to its query: the backup stops there\n",
-                   kLinkBound},
+                   kQuickMs + kAnswerBoundMs},
         BackupCase{"ClosedMidwayTcp",
                    Link::Tcp,
                    {},

@@ -454,6 +454,16 @@ TEST(BackupFile, ReplacementKeepsWhatTheOldFileWas) {
     }
 }
 
+// A name that leads to no regular file (here through the links of
+// /dev/stdout to a pipe) is written straight.
+TEST(BackupFile, NonRegularTargetIsWrittenStraight) {
+    HidSim sim;
+    sim.add_device({.state = memory_state()});
+    RunResult r = run_kestrel({"-wrf", "/dev/stdout"}, sim);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find(expected_backup()), std::string::npos) << r.out;
+}
+
 // A run ended by a signal in the middle of a backup leaves no temporary
 // file, and the old backup as it was. SIGXFSZ comes from a file-size limit
 // on the final write.
