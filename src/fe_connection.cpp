@@ -106,11 +106,12 @@ void note_opened(void) {
 // `err`. A link or anything but a regular file is refused with a line that
 // names it; the caller then reports the failed open as any other.
 bool open_drive_file(const char *name, plat_file *f, long *err) {
-    plat_open_result result = plat_file_open_exclusive(name, f);
-    *err = result == PLAT_OPEN_OK ? 0 : plat_last_error();
-    if (result == PLAT_OPEN_NOT_REGULAR)
+    bool refused = false;
+    bool opened = plat_file_open_exclusive(name, f, &refused);
+    *err = opened ? 0 : plat_last_error();
+    if (refused)
         fprintf(stderr, "The drive file %s is a link or not a regular file: not opened\n", name);
-    return result == PLAT_OPEN_OK;
+    return opened;
 }
 
 } // namespace
