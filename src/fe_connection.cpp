@@ -30,6 +30,13 @@ static plat_file msd_handle; // command.in, the answer file
 static plat_file CommOut;    // command.out, the request file
 // The drive found among the mounts when no path was given.
 static char found_path[sizeof Gpath_name];
+// Why the last open failed, for the hint that follows: whether a USB HID
+// receiver was seen but could not be opened, the system's code of the
+// drive-file open (0: none, or a failure with a message of its own), and
+// the command file it concerned.
+static bool hid_receiver_seen = false;
+static long msd_open_error = 0;
+static const char *msd_open_file = "command.in";
 
 void HID_Reset_Connection_State(void) {
     HID_Close();
@@ -129,9 +136,12 @@ int HID_Device_Init_HID(char *msg) {
     }
     if (fe_handle == nullptr) {
         // A receiver that is plugged in but cannot be opened gets one hint line.
+        hid_receiver_seen = false;
         for (const receiver_identity &id : identities)
-            if (HID_Access_Hint(id.vendor_id, id.product_id, SerialNumber) != 0)
+            if (HID_Access_Hint(id.vendor_id, id.product_id, SerialNumber) != 0) {
+                hid_receiver_seen = true;
                 break;
+            }
         put_msg(msg, "Unable to open device!");
         hid_status = 0;
         return 0;
@@ -158,6 +168,7 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
     // Drive files still open from an earlier open are released first.
     plat_file_close(&msd_handle);
     plat_file_close(&CommOut);
+    msd_open_error = 0;
     char in_name[FILE_NAME_SIZE];
     char out_name[FILE_NAME_SIZE];
     int in_len = snprintf(in_name, sizeof in_name, "%scommand.in", path_name);
@@ -172,13 +183,17 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
         return 0;
     }
     if (!plat_file_open_exclusive(in_name, &msd_handle)) {
+        msd_open_error = plat_last_error();
+        msd_open_file = "command.in";
         put_msg(msg, "Unable to open Input device!\r\n");
-        fprintf(stderr, "Input file %s open  error %li\n\r", in_name, plat_last_error());
+        fprintf(stderr, "Input file %s open  error %li\n\r", in_name, msd_open_error);
         hid_status = 0;
         return 0;
     }
     if (!plat_file_open_exclusive(out_name, &CommOut)) {
         long err = plat_last_error();
+        msd_open_error = err;
+        msd_open_file = "command.out";
         plat_file_close(&msd_handle);
         put_msg(msg, "Unable to open Output device!\r\n");
         hid_status = 0;
@@ -196,17 +211,21 @@ int HID_Device_Init(char *msg) {
     if (HID_Device_Init_HID(msg) == 1)
         return 1;
     const char *path;
+    msd_path_origin origin = MSD_PATH_GIVEN;
     if (Gpath_name[0] != '\0') {
         printf("The TALMIR path is: %s\n\r", Gpath_name);
         path = Gpath_name;
     } else {
         // On Linux the receiver's drive is looked for among the mounts first.
-        path = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, found_path, sizeof found_path)
-                   ? found_path
-                   : default_path_name;
+        bool found = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, found_path, sizeof found_path);
+        path = found ? found_path : default_path_name;
+        origin = found ? MSD_PATH_FOUND : MSD_PATH_DEFAULT;
         printf("The TALMIR path was not defined, use default: %s\n\r", path);
     }
-    return HID_Device_Init_MSD(msg, path);
+    int opened = HID_Device_Init_MSD(msg, path);
+    if (opened == 0)
+        MSD_Open_Hint(path, msd_open_file, origin, msd_open_error, hid_receiver_seen);
+    return opened;
 }
 
 int HID_Device_Reconnect(char *msg) {

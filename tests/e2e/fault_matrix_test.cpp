@@ -541,7 +541,8 @@ TEST(FaultMatrix, ReadOnlyDrive) {
     RunResult r = run_process("/usr/bin/unshare", argv);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, banner() + no_receiver_text(drive));
-    EXPECT_EQ(r.err, "Input file " + drive + "command.in open  error 30\n\r");
+    EXPECT_EQ(r.err, "Input file " + drive + "command.in open  error 30\n\r" +
+                         drive_hint(drive, "command.in", "read-only"));
     EXPECT_LT(r.elapsed_ms, kQuickMs);
     EXPECT_TRUE(msd.requests().empty());
 }

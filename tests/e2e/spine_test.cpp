@@ -48,7 +48,7 @@ TEST(Startup, NoReceiverEndsWithMinusOne) {
     RunResult r = run_kestrel({"-F7000000"}, {.cwd = cwd.path()});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, banner() + no_receiver_text());
-    EXPECT_EQ(r.err, "Input file G:\\command.in open  error 2\n\r");
+    EXPECT_EQ(r.err, "Input file G:\\command.in open  error 2\n\r" + no_receiver_hint());
 }
 
 TEST(Startup, HelpNeedsAReceiverWhenOtherwiseNothingOpens) {
@@ -64,7 +64,8 @@ TEST(Startup, ArgumentsThatAreNoOptionsOpenAndCloseOnly) {
     RunResult r = run_kestrel({"F7000000"}, sim);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, banner() + hid_open_text());
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "kestrel: \"F7000000\" was skipped: it is not an option; a value follows its "
+                     "option's letter in the same argument, as in -F14100000\n");
     EXPECT_TRUE(sim.requests().empty());
 }
 
@@ -188,12 +189,12 @@ const HidDevice kId4{.vid = 0x255D, .pid = 0x0006, .serial = "S4", .product = "I
 INSTANTIATE_TEST_SUITE_P(
     Receivers, OpenTest,
     ::testing::Values(
-        OpenCase{"Identity1", {kId1}, {"x"}, "Identity 1"},
-        OpenCase{"Identity2", {kId2}, {"x"}, "Identity 2"},
-        OpenCase{"Identity3", {kId3}, {"x"}, "Identity 3"},
-        OpenCase{"Identity4", {kId4}, {"x"}, "Identity 4"},
-        OpenCase{"IdentityOrderBeatsAttachOrder", {kId4, kId3, kId2, kId1}, {"x"}, "Identity 1"},
-        OpenCase{"Identity2Before3And4", {kId4, kId3, kId2}, {"x"}, "Identity 2"},
+        OpenCase{"Identity1", {kId1}, {"-C0"}, "Identity 1"},
+        OpenCase{"Identity2", {kId2}, {"-C0"}, "Identity 2"},
+        OpenCase{"Identity3", {kId3}, {"-C0"}, "Identity 3"},
+        OpenCase{"Identity4", {kId4}, {"-C0"}, "Identity 4"},
+        OpenCase{"IdentityOrderBeatsAttachOrder", {kId4, kId3, kId2, kId1}, {"-C0"}, "Identity 1"},
+        OpenCase{"Identity2Before3And4", {kId4, kId3, kId2}, {"-C0"}, "Identity 2"},
         OpenCase{"SerialChoosesAmongTwo",
                  {HidDevice{.serial = "AAA", .product = "A"},
                   HidDevice{.serial = "BBB", .product = "B"}},
@@ -202,7 +203,7 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"NoSerialTakesTheFirst",
                  {HidDevice{.serial = "AAA", .product = "A"},
                   HidDevice{.serial = "BBB", .product = "B"}},
-                 {"x"},
+                 {"-C0"},
                  "A"},
         OpenCase{"SerialComparesExactly",
                  {HidDevice{.serial = "BBB1", .product = "Longer"},
@@ -223,14 +224,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "A"},
         OpenCase{"ReceiverWithoutSerialOpensWithoutN",
                  {HidDevice{.serial = std::nullopt, .product = "NoSerial"}},
-                 {"x"},
+                 {"-C0"},
                  "NoSerial"}),
     [](const ::testing::TestParamInfo<OpenCase> &info) { return info.param.name; });
 
 TEST(Open, UnreadableProductStringStillOpens) {
     HidSim sim;
     sim.add_device({.product = std::nullopt});
-    RunResult r = run_kestrel({"x"}, sim);
+    RunResult r = run_kestrel({"-C0"}, sim);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, banner() + "Init HID interface - Blocking I/O mode!!! \n"
                                 "Unable to read product string device was found!!!\n");
@@ -239,7 +240,7 @@ TEST(Open, UnreadableProductStringStillOpens) {
 TEST(Open, LongProductStringIsCutTo127Characters) {
     HidSim sim;
     sim.add_device({.product = std::string(300, 'p')});
-    RunResult r = run_kestrel({"x"}, sim);
+    RunResult r = run_kestrel({"-C0"}, sim);
     EXPECT_EQ(r.out, banner() + hid_open_text(std::string(127, 'p')));
 }
 
@@ -302,7 +303,8 @@ TEST(Drive, MissingAnswerFile) {
     RunResult r = run_kestrel({"-P" + drive});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, banner() + no_receiver_text(drive));
-    EXPECT_EQ(r.err, "Input file " + drive + "command.in open  error 2\n\r");
+    EXPECT_EQ(r.err, "Input file " + drive + "command.in open  error 2\n\r" +
+                         drive_hint(drive, "command.in", "holds no"));
 }
 
 TEST(Drive, MissingRequestFile) {
@@ -314,7 +316,7 @@ TEST(Drive, MissingRequestFile) {
     EXPECT_EQ(r.out, banner() + "Init HID interface - Blocking I/O mode!!! \nThe TALMIR path is: " +
                          drive +
                          "\n\rUnable to open Output device!\r\nCannot open TALMIR SDR!\n\r");
-    EXPECT_EQ(r.err, "Output file error 2\n\r");
+    EXPECT_EQ(r.err, "Output file error 2\n\r" + drive_hint(drive, "command.out", "holds no"));
 }
 
 // Another kestrel holding the drive: both files are locked while it runs.
@@ -330,9 +332,10 @@ TEST(Drive, FilesInUseByAnotherRunDoNotOpen) {
         EXPECT_EQ(r.status, 255);
         if (std::string(held) == "command.in") {
             EXPECT_EQ(r.out, banner() + no_receiver_text(msd.drive()));
-            EXPECT_EQ(r.err, "Input file " + msd.drive() + "command.in open  error 11\n\r");
+            EXPECT_EQ(r.err, "Input file " + msd.drive() + "command.in open  error 11\n\r" +
+                                 drive_hint(msd.drive(), held, "in use"));
         } else {
-            EXPECT_EQ(r.err, "Output file error 11\n\r");
+            EXPECT_EQ(r.err, "Output file error 11\n\r" + drive_hint(msd.drive(), held, "in use"));
         }
     }
 }
