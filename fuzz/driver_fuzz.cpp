@@ -7,10 +7,10 @@
 // each ended by a zero byte, the list ended by an empty one; the rest
 // scripts the receiver's answers (fake_receiver.h).
 //
-// The driver is compiled into this target with its entry point renamed, and
-// the process exit of the reset and USB-mode paths is wrapped (the target
-// links with --wrap=exit): during a run it returns here instead of ending
-// the process. Nothing in the driver is changed for this.
+// The driver is compiled into this target with its entry point renamed. The
+// driver ends every run by returning from main; should a process exit ever
+// come back into it, it is wrapped (the target links with --wrap=exit) and
+// returns here instead of ending the process.
 //
 // What must hold for every input, besides no crash, no memory error and no
 // undefined behaviour:

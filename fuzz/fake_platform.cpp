@@ -49,7 +49,7 @@ void set_last_error(long code) {
 
 using namespace fuzz;
 
-bool plat_file_open_exclusive(const char *path, plat_file *f) {
+plat_open_result plat_file_open_exclusive(const char *path, plat_file *f) {
     f->fd = -1;
     f->direct = false;
     int fd = -1;
@@ -59,11 +59,11 @@ bool plat_file_open_exclusive(const char *path, plat_file *f) {
         fd = REQUEST_FD;
     if (fd < 0) {
         last_error = ENOENT;
-        return false;
+        return PLAT_OPEN_FAILED;
     }
     f->fd = fd;
     f->direct = true;
-    return true;
+    return PLAT_OPEN_OK;
 }
 
 void plat_file_close(plat_file *f) {

@@ -21,8 +21,17 @@ bool run_failed(void);
 void clear_run_failed(void);
 // The status of a run that went through: 1 when it failed, otherwise 0.
 int run_exit_status(void);
-// What the last HID_wait_For_ACK read: true when an answer came (false after
-// a time-out); the command code of a generic answer, -1 for any other.
+// One answer read as HID_wait_For_ACK reads it, without any console text.
+struct ack_reply {
+    int result;    // FE_ANSWERED, FE_TIMED_OUT or FE_LINK_FAILED (fe_interface.h)
+    int32_t value; // what HID_wait_For_ACK returns: -1 without an answer
+    int kind;      // the answer's first byte: 6 generic, 7 frequency; 0 without an answer
+    int command;   // the command code of a generic answer, -1 for any other
+};
+ack_reply read_ack_quiet(void);
+// What the last HID_wait_For_ACK or read_ack_quiet read: true when an answer
+// came (false after a time-out or a failed link); the command code of a
+// generic answer, -1 for any other.
 bool ack_answered(void);
 int ack_generic_command(void);
 
@@ -35,6 +44,8 @@ int set_multichannel_mode(int mode, int channel);
 int set_leds_on_off(int mode);
 int set_fe_gain(int gain);
 int set_rx_frequency(uint32_t frequency, int channel);
+// 1 when the receiver restarts in the new mode and nothing more can be sent
+// to it; 0 otherwise.
 int set_usb_mode(uint32_t mode);
 int save_main_clock_freq(uint32_t frequency);
 int save_usb_sample_rate(uint32_t SampleRate);

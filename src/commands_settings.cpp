@@ -127,7 +127,7 @@ int set_usb_mode(uint32_t mode) {
     if (mode == 2) {
         // The receiver restarts in the other mode at once: nothing will answer.
         printf("SDR will be restarted in OpenHPSDR mode!\n\r");
-        exit(run_exit_status());
+        return 1;
     }
     HID_wait_For_ACK();
     if (mode != 0)

@@ -59,6 +59,19 @@ int HID_Write_Data(unsigned char *report);
 int HID_Read_Data(char *buf);
 int HID_wait_device_answer(void);
 
+// How the last exchange with the receiver ended: its answer came; no answer
+// came within the bound (the receiver is silent or answered something
+// else); or the transport failed (the HID device or the drive files gave an
+// I/O error, the TCP link broke, or nothing is open), so that nothing reaches
+// the receiver until it is opened again.
+enum fe_exchange_result { FE_ANSWERED = 0, FE_TIMED_OUT = 1, FE_LINK_FAILED = 2 };
+// Set by HID_Write_Data and HID_Read_Data.
+int HID_Last_Exchange(void);
+// 1 when the receiver cannot be reached without opening it again: nothing is
+// open, the open transport has failed since it was opened, or the TCP link
+// was closed after a failure or a time-out.
+int HID_Link_Down(void);
+
 // Tunnel hooks used by the TCP link.
 void hid_change_tcp_network_flag(int state);
 int hid_save_recieved_tcp_packet(char *data, int size);

@@ -187,13 +187,11 @@ void user_memory_mode(int argc, char **argv) {
     }
 }
 
-// Ends the run after a reset: the reset has closed the device already. The
-// reset itself waits for no answer; what failed before it decides the status.
-[[noreturn]] void end_after_reset(void) {
+// The last step of a run that resets the receiver: the reset closes the
+// device, and the run ends after it.
+void end_after_reset(void) {
     reset_sdr();
     printf("Please Wait till SDR will be restarted again \n\r");
-    fflush(stdout);
-    exit(run_exit_status());
 }
 
 void second_pass(int argc, char **argv) {
@@ -301,6 +299,7 @@ void second_pass(int argc, char **argv) {
             break;
         case 'R':
             end_after_reset();
+            return;
         case 'S': {
             const char which = static_cast<char>(toupper(static_cast<unsigned char>(sub)));
             arg_shift = (which == 'D' || which == 'N') ? 3 : 2;
@@ -324,11 +323,13 @@ void second_pass(int argc, char **argv) {
                 mark_run_failed();
             }
             end_after_reset();
+            return;
         }
         case 'U':
             scan_int(arg_at(a, 2), &tmp);
             check_number(argc, argv, arg, 2, tmp);
-            set_usb_mode(tmp);
+            if (set_usb_mode(tmp) != 0)
+                return; // the receiver restarts: nothing more reaches it
             break;
         case 'V':
             Get_SDR_Information();
