@@ -22,8 +22,12 @@ plat_error_kind plat_error_kind_of(long code) {
         return PLAT_ERROR_TIMED_OUT;
     case ENETUNREACH:
     case EHOSTUNREACH:
+#ifdef ENETDOWN
     case ENETDOWN:
+#endif
+#ifdef EHOSTDOWN
     case EHOSTDOWN:
+#endif
         return PLAT_ERROR_UNREACHABLE;
     default:
         return PLAT_ERROR_OTHER;
