@@ -49,7 +49,9 @@ void set_last_error(long code) {
 
 using namespace fuzz;
 
-plat_open_result plat_file_open_exclusive(const char *path, plat_file *f) {
+bool plat_file_open_exclusive(const char *path, plat_file *f, bool *refused) {
+    if (refused != nullptr)
+        *refused = false;
     f->fd = -1;
     f->direct = false;
     int fd = -1;
@@ -59,11 +61,11 @@ plat_open_result plat_file_open_exclusive(const char *path, plat_file *f) {
         fd = REQUEST_FD;
     if (fd < 0) {
         last_error = ENOENT;
-        return PLAT_OPEN_FAILED;
+        return false;
     }
     f->fd = fd;
     f->direct = true;
-    return PLAT_OPEN_OK;
+    return true;
 }
 
 void plat_file_close(plat_file *f) {

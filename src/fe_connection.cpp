@@ -41,6 +41,9 @@ static bool transport_failed = false;
 static bool hid_receiver_seen = false;
 static long msd_open_error = 0;
 static const char *msd_open_file = "command.in";
+// Set by a program that has a console of its own (kestreld): the open then
+// prints nothing on standard output.
+static bool console_quiet = false;
 
 void HID_Reset_Connection_State(void) {
     HID_Close();
@@ -59,6 +62,7 @@ void HID_Reset_Connection_State(void) {
     memset(found_path, 0, sizeof found_path);
     last_exchange = FE_ANSWERED;
     transport_failed = false;
+    console_quiet = false;
 }
 
 namespace {
@@ -90,7 +94,8 @@ void put_msg(char *msg, const char *text) {
 unsigned char *new_sector(void) {
     unsigned char *sector = static_cast<unsigned char *>(plat_sector_alloc());
     if (sector == nullptr) {
-        printf("Cannot allocate buffer!\r\n");
+        if (!console_quiet)
+            printf("Cannot allocate buffer!\r\n");
         return nullptr;
     }
     memset(sector, 0, PLAT_SECTOR_SIZE);
@@ -113,14 +118,19 @@ void note_opened(void) {
 // `err`. A link or anything but a regular file is refused with a line that
 // names it; the caller then reports the failed open as any other.
 bool open_drive_file(const char *name, plat_file *f, long *err) {
-    plat_open_result result = plat_file_open_exclusive(name, f);
-    *err = result == PLAT_OPEN_OK ? 0 : plat_last_error();
-    if (result == PLAT_OPEN_NOT_REGULAR)
+    bool refused = false;
+    bool opened = plat_file_open_exclusive(name, f, &refused);
+    *err = opened ? 0 : plat_last_error();
+    if (refused)
         fprintf(stderr, "The drive file %s is a link or not a regular file: not opened\n", name);
-    return result == PLAT_OPEN_OK;
+    return opened;
 }
 
 } // namespace
+
+void HID_Set_Console_Quiet(int quiet) {
+    console_quiet = quiet != 0;
+}
 
 int HID_Last_Exchange(void) {
     return last_exchange;
@@ -244,7 +254,8 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
     }
     HID_COMMAND_SIZE = 7;
     put_msg(msg, "TALMIR MSD Device");
-    printf("%s\n", msg);
+    if (!console_quiet)
+        printf("%s\n", msg);
     hid_status = 2;
     note_opened();
     return 1;

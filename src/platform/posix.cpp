@@ -33,48 +33,52 @@ int not_regular_error(mode_t mode) {
 
 } // namespace
 
-plat_open_result plat_file_open_exclusive(const char *path, plat_file *f) {
+bool plat_file_open_exclusive(const char *path, plat_file *f, bool *refused) {
     f->fd = -1;
     f->direct = false;
+    bool not_regular = false;
+    if (refused == nullptr)
+        refused = &not_regular;
+    *refused = false;
     // Look before opening, so that a device or a FIFO is not even opened
     // (opening some devices does something by itself).
     struct stat st;
     if (lstat(path, &st) != 0)
-        return PLAT_OPEN_FAILED;
+        return false;
     if (!S_ISREG(st.st_mode)) {
         errno = not_regular_error(st.st_mode);
-        return PLAT_OPEN_NOT_REGULAR;
+        *refused = true;
+        return false;
     }
     int fd = open_sync(path, true);
     bool direct = fd >= 0;
     if (fd < 0 && errno == EINVAL) // the filesystem refuses direct I/O (tmpfs, some FUSE)
         fd = open_sync(path, false);
-    if (fd < 0)
-        return errno == ELOOP ? PLAT_OPEN_NOT_REGULAR : PLAT_OPEN_FAILED; // now a link
+    if (fd < 0) {
+        *refused = errno == ELOOP; // it has become a link since
+        return false;
+    }
     // The name may have been replaced since it was looked at: what counts is
     // what was opened.
-    plat_open_result result = PLAT_OPEN_OK;
     int saved = 0;
     int flags = 0;
     if (fstat(fd, &st) != 0) {
-        result = PLAT_OPEN_FAILED;
         saved = errno;
     } else if (!S_ISREG(st.st_mode)) {
-        result = PLAT_OPEN_NOT_REGULAR;
         saved = not_regular_error(st.st_mode);
+        *refused = true;
     } else if ((flags = fcntl(fd, F_GETFL)) < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
                flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        result = PLAT_OPEN_FAILED;
         saved = errno;
     }
-    if (result != PLAT_OPEN_OK) {
+    if (saved != 0) {
         close(fd);
         errno = saved;
-        return result;
+        return false;
     }
     f->fd = fd;
     f->direct = direct;
-    return PLAT_OPEN_OK;
+    return true;
 }
 
 void plat_file_close(plat_file *f) {

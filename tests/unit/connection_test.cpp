@@ -141,7 +141,7 @@ TEST_F(DriveFiles, UsbModeThatRestartsTheReceiverReturns) {
 
 TEST_F(DriveFiles, SecondOpenerOfTheSameDriveIsRefused) {
     plat_file other;
-    EXPECT_EQ(plat_file_open_exclusive((drive + "command.in").c_str(), &other), PLAT_OPEN_FAILED);
+    EXPECT_FALSE(plat_file_open_exclusive((drive + "command.in").c_str(), &other));
     EXPECT_FALSE(plat_file_valid(&other));
 }
 
@@ -171,8 +171,7 @@ TEST_F(DriveFiles, CloseAndResetReleaseTheDriveForTheNextOpen) {
         EXPECT_EQ(hid_status, 0) << how;
         for (const char *name : {"command.in", "command.out"}) {
             plat_file f;
-            EXPECT_EQ(plat_file_open_exclusive((drive + name).c_str(), &f), PLAT_OPEN_OK)
-                << how << name;
+            EXPECT_TRUE(plat_file_open_exclusive((drive + name).c_str(), &f)) << how << name;
             plat_file_close(&f);
         }
         SetMSDPath(drive.c_str());
@@ -195,7 +194,7 @@ TEST(DriveOpen, FailuresLeaveNoTransportOpen) {
     EXPECT_EQ(hid_status, 0);
     // The answer file was released again: another opener gets it.
     plat_file f;
-    EXPECT_EQ(plat_file_open_exclusive((drive + "command.in").c_str(), &f), PLAT_OPEN_OK);
+    EXPECT_TRUE(plat_file_open_exclusive((drive + "command.in").c_str(), &f));
     plat_file_close(&f);
 
     std::string missing = drive + "nowhere/";
