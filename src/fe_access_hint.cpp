@@ -33,12 +33,12 @@ int HID_Access_Hint(unsigned short vendor_id, unsigned short product_id, const w
 }
 
 void MSD_Open_Hint(const char *path, const char *file, msd_path_origin origin, long error,
-                   bool receiver_seen) {
+                   bool explained) {
     if (error == 0)
         return;
     const plat_error_kind kind = plat_error_kind_of(error);
     if (origin == MSD_PATH_DEFAULT) {
-        if (!receiver_seen)
+        if (!explained)
             fputs("kestrel: no receiver found: tried USB HID (no receiver attached) and the "
                   "receiver's drive (no mounted drive holds command.in and command.out); choose "
                   "the transport: -P<dir>/ for the directory of the receiver's drive, "

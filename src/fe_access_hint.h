@@ -24,11 +24,12 @@ enum msd_path_origin {
 };
 
 // After the command file `file` of the drive at `path` failed to open with
-// the system's code `error` (0: a failure that has its own message). `receiver_seen`: the
-// USB HID access hint has been given already. With no receiver found at all,
-// names the transports that were tried and how to choose one.
+// the system's code `error` (0: a failure that has its own message). With no
+// receiver found at all, names the transports that were tried and how to
+// choose one, unless `explained`: a line that says why has been given
+// already (a USB HID receiver that cannot be opened, a drive passed over).
 void MSD_Open_Hint(const char *path, const char *file, msd_path_origin origin, long error,
-                   bool receiver_seen);
+                   bool explained);
 
 // After a TCP connection to `address` at `port` failed with the system's
 // code `error`; `address_read` false when the text is not an IPv4 address.

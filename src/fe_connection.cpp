@@ -266,19 +266,35 @@ int HID_Device_Init(char *msg) {
         return 1;
     const char *path;
     msd_path_origin origin = MSD_PATH_GIVEN;
+    bool explained = hid_receiver_seen;
     if (Gpath_name[0] != '\0') {
         printf("The TALMIR path is: %s\n\r", Gpath_name);
         path = Gpath_name;
     } else {
         // On Linux the receiver's drive is looked for among the mounts first.
-        bool found = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, found_path, sizeof found_path);
-        path = found ? found_path : default_path_name;
-        origin = found ? MSD_PATH_FOUND : MSD_PATH_DEFAULT;
+        plat_drive_search search;
+        path = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, found_path, sizeof found_path, &search)
+                   ? found_path
+                   : default_path_name;
+        if (path != found_path && search.untrusted[0] != '\0')
+            fprintf(stderr,
+                    "The drive at %s holds the command files but is not used: its top "
+                    "directory must belong to you or to root and be writable by nobody else "
+                    "(give it with -P to use it anyway)\n",
+                    search.untrusted);
+        if (search.timed_out)
+            fprintf(stderr,
+                    "The search for the receiver's drive was stopped after %u ms: a mounted "
+                    "drive did not answer (give the drive with -P)\n",
+                    search.limit_ms);
+        origin = path == found_path ? MSD_PATH_FOUND : MSD_PATH_DEFAULT;
+        // Either line says why no drive was found.
+        explained = explained || search.untrusted[0] != '\0' || search.timed_out;
         printf("The TALMIR path was not defined, use default: %s\n\r", path);
     }
     int opened = HID_Device_Init_MSD(msg, path);
     if (opened == 0)
-        MSD_Open_Hint(path, msd_open_file, origin, msd_open_error, hid_receiver_seen);
+        MSD_Open_Hint(path, msd_open_file, origin, msd_open_error, explained);
     return opened;
 }
 
