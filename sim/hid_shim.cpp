@@ -69,14 +69,8 @@ struct hid_device_ {
 
 namespace {
 
-uint64_t now_ms() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-}
-
 void sleep_until(uint64_t when_ms) {
-    for (uint64_t now = now_ms(); now < when_ms; now = now_ms()) {
+    for (uint64_t now = ksim::monotonic_ms(); now < when_ms; now = ksim::monotonic_ms()) {
         uint64_t ms = when_ms - now;
         timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
         nanosleep(&ts, nullptr);
@@ -344,7 +338,7 @@ SHIM_EXPORT int hid_write(hid_device *dev, const unsigned char *data, size_t len
     std::vector<ksim::Answer> answers = d->rx.handle(data, length);
     if (!d->state_path.empty())
         ksim::dump_file(d->rx, d->state_path);
-    uint64_t ready = now_ms() + static_cast<uint64_t>(d->rx.faults.delay_ms);
+    uint64_t ready = ksim::monotonic_ms() + static_cast<uint64_t>(d->rx.faults.delay_ms);
     for (const ksim::Answer &a : answers)
         d->answers.push_back({a, ready});
     return static_cast<int>(length);
@@ -357,7 +351,7 @@ SHIM_EXPORT int hid_read_timeout(hid_device *dev, unsigned char *data, size_t le
     SimDevice *d = dev->dev;
     // A blocking read (-1) with nothing on its way still ends, after 10 s.
     const uint64_t deadline =
-        now_ms() + static_cast<uint64_t>(milliseconds < 0 ? 10000 : milliseconds);
+        ksim::monotonic_ms() + static_cast<uint64_t>(milliseconds < 0 ? 10000 : milliseconds);
     if (d->answers.empty() || (milliseconds >= 0 && d->answers.front().ready_ms > deadline)) {
         sleep_until(deadline);
         return 0;

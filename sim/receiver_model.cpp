@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sstream>
 #include <unistd.h>
@@ -210,14 +211,6 @@ std::string format_value(const KeyDef &k, uint32_t v) {
         break;
     }
     return buf;
-}
-
-uint32_t u16_at(const uint8_t *r, int i) {
-    return uint32_t{r[i]} | uint32_t{r[i + 1]} << 8;
-}
-uint32_t u32_at(const uint8_t *r, int i) {
-    return uint32_t{r[i]} | uint32_t{r[i + 1]} << 8 | uint32_t{r[i + 2]} << 16 |
-           uint32_t{r[i + 3]} << 24;
 }
 
 Answer generic(uint8_t command, uint32_t v) {
@@ -658,6 +651,21 @@ bool append_line(const std::string &path, const std::string &line) {
     bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     close(fd);
     return ok;
+}
+
+uint32_t u16_at(const uint8_t *r, size_t i) {
+    return uint32_t{r[i]} | uint32_t{r[i + 1]} << 8;
+}
+
+uint32_t u32_at(const uint8_t *r, size_t i) {
+    return uint32_t{r[i]} | uint32_t{r[i + 1]} << 8 | uint32_t{r[i + 2]} << 16 |
+           uint32_t{r[i + 3]} << 24;
+}
+
+uint64_t monotonic_ms() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
 } // namespace ksim
