@@ -26,6 +26,7 @@
 #include <vector>
 
 #include <hidapi.h>
+#include <unistd.h>
 
 #include "receiver_model.h"
 
@@ -45,6 +46,7 @@ struct SimDevice {
     std::optional<std::wstring> serial, product, manufacturer;
     std::string path;
     bool openable = true;
+    std::string unplugged_path; // while this file exists the receiver is unplugged
     std::string state_path;
     ksim::Receiver rx;
     std::deque<Pending> answers;
@@ -64,6 +66,7 @@ const wchar_t *last_error = L"Success";
 struct hid_device_ {
     SimDevice *dev;
     bool nonblocking = false;
+    bool gone = false; // the receiver was unplugged: this handle stays dead
     hid_device_info info{};
 };
 
@@ -170,6 +173,8 @@ void load_registry() {
             dev->manufacturer = widen(value);
         } else if (key == "path") {
             dev->path = value;
+        } else if (key == "unplugged") {
+            dev->unplugged_path = value;
         } else if (key == "open") {
             dev->openable = value != "0" && value != "no";
         } else if (key == "state") {
@@ -198,8 +203,22 @@ void load_registry() {
     }
 }
 
+bool unplugged(const SimDevice &d) {
+    return !d.unplugged_path.empty() && access(d.unplugged_path.c_str(), F_OK) == 0;
+}
+
 bool matches(const SimDevice &d, unsigned short vid, unsigned short pid) {
-    return (vid == 0 || d.vendor_id == vid) && (pid == 0 || d.product_id == pid);
+    return (vid == 0 || d.vendor_id == vid) && (pid == 0 || d.product_id == pid) && !unplugged(d);
+}
+
+// A handle whose receiver was unplugged fails every transfer, as the
+// library's does, even after the receiver came back.
+bool handle_gone(hid_device *dev) {
+    if (unplugged(*dev->dev))
+        dev->gone = true;
+    if (dev->gone)
+        last_error = L"No such device";
+    return dev->gone;
 }
 
 wchar_t *wide_copy(const std::optional<std::wstring> &s) {
@@ -330,7 +349,7 @@ SHIM_EXPORT hid_device *hid_open_path(const char *path) {
 }
 
 SHIM_EXPORT int hid_write(hid_device *dev, const unsigned char *data, size_t length) {
-    if (dev == nullptr || data == nullptr || length == 0)
+    if (dev == nullptr || data == nullptr || length == 0 || handle_gone(dev))
         return -1;
     SimDevice *d = dev->dev;
     if (!registry.log_path.empty())
@@ -346,7 +365,7 @@ SHIM_EXPORT int hid_write(hid_device *dev, const unsigned char *data, size_t len
 
 SHIM_EXPORT int hid_read_timeout(hid_device *dev, unsigned char *data, size_t length,
                                  int milliseconds) {
-    if (dev == nullptr || data == nullptr)
+    if (dev == nullptr || data == nullptr || handle_gone(dev))
         return -1;
     SimDevice *d = dev->dev;
     // A blocking read (-1) with nothing on its way still ends, after 10 s.
