@@ -2,6 +2,7 @@
 // Hamlib's Python binding) and against a raw client that behaves like
 // gpredict. Every check also looks at the simulated receiver.
 #include "harness.h"
+#include "loopback.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +11,7 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace e2e;
 
@@ -23,18 +20,14 @@ namespace {
 // A port p where p and p+1 are both free now.
 int free_port_pair() {
     for (int tries = 0; tries < 50; tries++) {
-        int fds[2] = {socket(AF_INET, SOCK_STREAM, 0), socket(AF_INET, SOCK_STREAM, 0)};
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        bind(fds[0], reinterpret_cast<sockaddr *>(&a), sizeof a);
-        getsockname(fds[0], reinterpret_cast<sockaddr *>(&a), &len);
-        int port = ntohs(a.sin_port);
-        a.sin_port = htons(static_cast<uint16_t>(port + 1));
-        bool pair = port < 65535 && bind(fds[1], reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-        close(fds[0]);
-        close(fds[1]);
+        uint16_t port = 0;
+        int first = loopback::listen_on(1, &port);
+        sockaddr_in next = loopback::address(static_cast<uint16_t>(port + 1));
+        int second = socket(AF_INET, SOCK_STREAM, 0);
+        bool pair =
+            port < 65535 && bind(second, reinterpret_cast<sockaddr *>(&next), sizeof next) == 0;
+        close(first);
+        close(second);
         if (pair)
             return port;
     }
@@ -44,13 +37,8 @@ int free_port_pair() {
 // One connection; each request gets one receive, as gpredict reads.
 class Client {
   public:
-    explicit Client(int port) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    explicit Client(int port) : fd_(loopback::connect_to(static_cast<uint16_t>(port))) {
+        EXPECT_GE(fd_, 0);
     }
     ~Client() { close(fd_); }
     void end_sending() { shutdown(fd_, SHUT_WR); }
@@ -256,6 +244,14 @@ TEST(Kestreld, ReceiverFaults) {
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(c.ask("l RF", 5000), "RPRT -5\n");
         EXPECT_LT(ms_since(start), 3500);
+    }
+    {
+        // A receiver whose answers say no frequency: f gives the last one set.
+        Served s({.faults = {.answer_code = 7}, .tcp = true});
+        Client c(s.server.port());
+        EXPECT_EQ(c.ask("f"), "RPRT -11\n");
+        EXPECT_EQ(c.ask("F 7010000"), "RPRT 0\n");
+        EXPECT_EQ(c.ask("f"), "7010000\n");
     }
     {
         HidSim hid; // over USB the bound is 1 s; the setting reached the receiver
