@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "fe_interface.h"
 #include "main.h"
+#include "platform/platform.h"
 #include "tcp_shell.h"
 #include "user_memory.h"
 
@@ -320,6 +321,13 @@ void second_pass(int argc, char **argv) {
 } // namespace
 
 int main(int argc, char **argv) {
+    // Before anything is opened: a closed standard descriptor must not
+    // become a command file of the receiver's drive.
+    if (!plat_ensure_std_descriptors()) {
+        fprintf(stderr, "Standard input, output or error is closed and cannot be opened on the "
+                        "null device: nothing done\n");
+        return -1;
+    }
     setlocale(LC_CTYPE, "");
     clear_run_failed();
     printf("kestrel v.%s\n\r", kestrel_version);
