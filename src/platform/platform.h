@@ -39,6 +39,14 @@ bool plat_file_write_sector(plat_file *f, const void *sector);
 void *plat_sector_alloc(void);
 void plat_sector_free(void *sector);
 
+// Makes sure that standard input, output and error are open, opening each
+// one that is closed on the null device. Called first thing, before anything
+// is opened: a program started with one of them closed would otherwise get
+// that number for the next file it opens (a command file on the receiver's
+// drive), and its messages would be written into that file. Returns false
+// when a closed one could not be opened.
+bool plat_ensure_std_descriptors(void);
+
 void plat_sleep_ms(unsigned ms);
 // Milliseconds on a clock that never jumps.
 uint64_t plat_monotonic_ms(void);
