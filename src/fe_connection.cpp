@@ -62,6 +62,9 @@ void HID_Reset_Connection_State(void) {
     memset(found_path, 0, sizeof found_path);
     last_exchange = FE_ANSWERED;
     transport_failed = false;
+    hid_receiver_seen = false;
+    msd_open_error = 0;
+    msd_open_file = "command.in";
     console_quiet = false;
 }
 
