@@ -38,6 +38,10 @@ void HID_Reset_Connection_State(void);
 // How long a read waits for the receiver's answer, in milliseconds, on USB
 // HID and on the drive files alike.
 constexpr int HID_READ_TIMEOUT_MS = 1000;
+// A receiver that lets this many answers in a row run out of time over HID
+// or the drive is taken as silent: the rest of the run sends nothing more and
+// every later answer wait fails at once.
+constexpr int SILENT_AFTER_TIMEOUTS = 3;
 
 // ---------------------------------------------------------------------------
 // Connection settings, open, close and report exchange
@@ -52,8 +56,9 @@ int HID_Device_Init(char *msg);
 int HID_Device_Init_HID(char *msg);
 int HID_Device_Init_MSD(char *msg, const char *path_name);
 int HID_Device_Reconnect(char *msg);
-// 1: the open prints nothing on standard output (for kestreld, whose
-// standard output is its own). Diagnostics still go to standard error.
+// 1: opening the receiver prints none of kestrel's texts (for kestreld,
+// which keeps a log of its own), except the hint about a receiver that is
+// attached but cannot be opened.
 void HID_Set_Console_Quiet(int quiet);
 // Closes the HID device and the drive files; no transport is open after it.
 int HID_Close(void);
@@ -71,8 +76,9 @@ enum fe_exchange_result { FE_ANSWERED = 0, FE_TIMED_OUT = 1, FE_LINK_FAILED = 2 
 // Set by HID_Write_Data and HID_Read_Data.
 int HID_Last_Exchange(void);
 // 1 when the receiver cannot be reached without opening it again: nothing is
-// open, the open transport has failed since it was opened, or the TCP link
-// was closed after a failure or a time-out.
+// open, the open transport has failed since it was opened or has been given
+// up (a receiver taken as silent), or the TCP link was closed after a
+// failure or a time-out.
 int HID_Link_Down(void);
 
 // Tunnel hooks used by the TCP link.

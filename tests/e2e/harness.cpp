@@ -140,6 +140,8 @@ std::string faults_text(const Faults &f, const std::string &prefix) {
     if (f.answer_code >= 0)
         out += prefix + "answer_code " + std::to_string(f.answer_code) + "\n";
     out += prefix + "extra_28 " + (f.extra_28 ? "1" : "0") + "\n";
+    if (f.stale_answer >= 0)
+        out += prefix + "stale_answer " + std::to_string(f.stale_answer) + "\n";
     return out;
 }
 
@@ -447,6 +449,10 @@ MsdSim::MsdSim(MsdOptions options) {
     }
     if (f.extra_28)
         args.push_back("--extra-28");
+    if (f.stale_answer >= 0) {
+        args.push_back("--stale-answer");
+        args.push_back(std::to_string(f.stale_answer));
+    }
     const TcpFaults &t = options.tcp_faults;
     if (t.close_after >= 0) {
         args.push_back("--tcp-close-after");
@@ -544,8 +550,11 @@ void Kestreld::stop() {
     if (pid_ <= 0)
         return;
     stop_server(&pid_, "kestreld", dir_.file("err"));
-    // None of kestrel's console texts: standard output is the ready line.
+    // None of kestrel's console texts: standard output is the ready line,
+    // standard error kestreld's own log.
     EXPECT_EQ(dir_.read("out"), ready_line_);
+    for (const std::string &line : log_lines(dir_.file("err")))
+        EXPECT_EQ(line.rfind("kestreld: ", 0), 0u) << line;
 }
 
 // ---------------------------------------------------------------------------
