@@ -137,6 +137,15 @@ if(KESTREL_BUILD_TESTS)
   add_test(NAME dist_package
            COMMAND bash ${KESTREL_DIST_TESTS}/package_test.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
                    ${KESTREL_HAS_SIM})
+  # kestrel starts with the C library and hidapi only: a run pays for every
+  # shared library it loads, so no C++ runtime (std::string, exceptions,
+  # guarded statics) may creep in. The sanitized build needs that runtime.
+  if(NOT KESTREL_SANITIZE AND NOT WIN32)
+    add_test(NAME dist_no_cxx_runtime COMMAND bash -c [[
+      imports=$(nm -D --undefined-only "$1" && readelf -d "$1") || exit 2
+      ! grep -E '@(GLIBCXX|CXXABI|GCC)_|libstdc|libgcc_s' <<<"$imports"]] _ $<TARGET_FILE:kestrel>)
+    set_tests_properties(dist_no_cxx_runtime PROPERTIES LABELS dist)
+  endif()
   set_tests_properties(dist_man_pages dist_package PROPERTIES FIXTURES_REQUIRED dist_tools)
   set_tests_properties(dist_package PROPERTIES TIMEOUT 300)
   set_tests_properties(dist_tools dist_udev_rules dist_completion dist_man_pages dist_install_layout

@@ -2,9 +2,8 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "cmdline.h"
 #include "commands.h"
@@ -107,40 +106,72 @@ const char *example_number(const char *a, size_t pos) {
     }
 }
 
-std::string value_text(int64_t used, bool hex) {
-    char text[32];
+// Room for a number in decimal or hexadecimal, sign included.
+constexpr size_t VALUE_TEXT_SIZE = 24;
+// Room for what an option did with its kept value: the option's letters
+// (at most three) and a number.
+constexpr size_t KEPT_TEXT_SIZE = 64;
+
+const char *value_text(int64_t used, bool hex, char *text, size_t size) {
     if (hex)
-        snprintf(text, sizeof text, "%llX", static_cast<unsigned long long>(used));
+        snprintf(text, size, "%llX", static_cast<unsigned long long>(used));
     else
-        snprintf(text, sizeof text, "%lld", static_cast<long long>(used));
+        snprintf(text, size, "%lld", static_cast<long long>(used));
     return text;
 }
 
-// The option's letters without its value, as typed: "-F", "-Gl".
-std::string option_name(const char *a, size_t pos) {
-    return std::string(a, strnlen(a, pos));
+// The length of the option's letters without its value, as typed: "-F",
+// "-Gl".
+int name_length(const char *a, size_t pos) {
+    return static_cast<int>(strnlen(a, pos));
 }
 
 // What an option did with the value it kept.
-std::string kept_value(const char *a, size_t pos, int64_t used, bool hex) {
-    if (letter_of(a) == 'F' && used == 0)
-        return option_name(a, pos) + " sent nothing";
-    return option_name(a, pos) + " used its previous value " + value_text(used, hex);
+const char *kept_value(const char *a, size_t pos, int64_t used, bool hex, char *text, size_t size) {
+    if (letter_of(a) == 'F' && used == 0) {
+        snprintf(text, size, "%.*s sent nothing", name_length(a, pos), a);
+    } else {
+        char number[VALUE_TEXT_SIZE];
+        snprintf(text, size, "%.*s used its previous value %s", name_length(a, pos), a,
+                 value_text(used, hex, number, sizeof number));
+    }
+    return text;
 }
 
-// "kestrel -wrf backup.txt -P/tmp/rx/": a -W command placed first, with the
-// options of the first pass that the line holds.
-std::string user_memory_first(int argc, char **argv, int arg, const std::vector<char> &taken) {
-    std::string line = std::string("kestrel ") + argv[arg];
-    std::string values;
-    for (int i = arg + 1; i < argc && taken[static_cast<size_t>(i)] == 2; i++)
-        values += (values.empty() ? "" : " ") + std::string(argv[i]);
-    if (!values.empty())
-        line += values.find(' ') != std::string::npos ? " \"" + values + "\"" : " " + values;
+// Writes "kestrel -wrf backup.txt -P/tmp/rx/": a -W command placed first,
+// with the options of the first pass that the line holds. The arguments can
+// be of any length, so they are written as they are, piece by piece.
+void print_user_memory_first(FILE *to, int argc, char **argv, int arg, const char *taken) {
+    fprintf(to, "kestrel %s", argv[arg]);
+    // The values, one space apart after the first that is not empty, are
+    // quoted when they hold a space.
+    int end = arg + 1;
+    bool text = false, space = false;
+    for (; end < argc && taken[end] == 2; end++) {
+        space = space || text || strchr(argv[end], ' ') != nullptr;
+        text = text || argv[end][0] != '\0';
+    }
+    if (text) {
+        fputs(space ? " \"" : " ", to);
+        bool started = false;
+        for (int i = arg + 1; i < end; i++) {
+            fprintf(to, started ? " %s" : "%s", argv[i]);
+            started = started || argv[i][0] != '\0';
+        }
+        if (space)
+            fputc('"', to);
+    }
     for (int i = 1; i < argc; i++)
         if (i != arg && is_option(argv[i]) && one_of(letter_of(argv[i]), FIRST_PASS_LETTERS))
-            line += std::string(" ") + argv[i];
-    return line;
+            fprintf(to, " %s", argv[i]);
+}
+
+// Writes the values given to a -ww command: argv[2] and the arguments after
+// it up to the next option, one space apart.
+void print_cell_values_given(FILE *to, int argc, char **argv) {
+    fputs(argv[2], to);
+    for (int i = 3; i < argc && !is_option(argv[i]); i++)
+        fprintf(to, " %s", argv[i]);
 }
 
 } // namespace
@@ -162,7 +193,11 @@ bool handle_long_options(int argc, char **argv) {
 void check_arguments(int argc, char **argv, const first_pass_choice &choice) {
     // 1: the argument is the value of the option before it and is reported
     // with it; 2: ... of a -W command placed elsewhere.
-    std::vector<char> taken(static_cast<size_t>(argc > 0 ? argc : 0), 0);
+    char *taken = static_cast<char *>(calloc(argc > 0 ? static_cast<size_t>(argc) : 1, 1));
+    if (taken == nullptr) {
+        fputs("kestrel: the arguments were not checked: out of memory\n", stderr);
+        return;
+    }
     const bool user_memory_mode = argc > 1 && is_user_memory_command(argv[1]);
     if (user_memory_mode) {
         const char *a = argv[1];
@@ -177,11 +212,11 @@ void check_arguments(int argc, char **argv, const first_pass_choice &choice) {
             taken[2] = 1;
             // Unquoted -ww values: reported with the cell that was stored.
             for (int i = 3; a[2] == 'w' && a[3] != 'f' && i < argc && !is_option(argv[i]); i++)
-                taken[static_cast<size_t>(i)] = 1;
+                taken[i] = 1;
         }
     }
     for (int arg = 1; arg < argc; arg++) {
-        if (taken[static_cast<size_t>(arg)] != 0)
+        if (taken[arg] != 0)
             continue;
         const char *a = argv[arg];
         const int letter = letter_of(a);
@@ -206,18 +241,18 @@ void check_arguments(int argc, char **argv, const first_pass_choice &choice) {
                 continue;
             for (int i = arg + 1; user_memory_reads_next(a) && i < argc && !is_option(argv[i]);
                  i++) {
-                taken[static_cast<size_t>(i)] = 2;
+                taken[i] = 2;
                 if (a[2] != 'w' || a[3] == 'f')
                     break; // a file name is one argument
             }
             fprintf(stderr,
-                    "kestrel: %s was skipped: a -W command must be the first argument, as in "
-                    "%s\n",
-                    a, user_memory_first(argc, argv, arg, taken).c_str());
+                    "kestrel: %s was skipped: a -W command must be the first argument, as in ", a);
+            print_user_memory_first(stderr, argc, argv, arg, taken);
+            fputc('\n', stderr);
             mark_run_failed(); // the job asked for was not done
         } else if (user_memory_mode && !one_of(letter, FIRST_PASS_LETTERS)) {
             if (separate_value(argc, argv, arg, value_position(a)) != nullptr)
-                taken[static_cast<size_t>(arg + 1)] = 1;
+                taken[arg + 1] = 1;
             fprintf(stderr,
                     "kestrel: %s was not executed: a -W command runs alone; give %s in a kestrel "
                     "command of its own\n",
@@ -230,7 +265,7 @@ void check_arguments(int argc, char **argv, const first_pass_choice &choice) {
         } else {
             const char *value = separate_value(argc, argv, arg, value_position(a));
             if (value != nullptr)
-                taken[static_cast<size_t>(arg + 1)] = 1;
+                taken[arg + 1] = 1;
             if (value != nullptr && letter == 'N')
                 fprintf(stderr,
                         "kestrel: %s has no value: \"%s\" is a separate argument and was "
@@ -266,18 +301,21 @@ void check_arguments(int argc, char **argv, const first_pass_choice &choice) {
             }
         }
     }
+    free(taken);
 }
 
 void check_number(int argc, char **argv, int arg, size_t pos, int64_t used, bool hex) {
     const char *a = argv[arg];
-    const std::string name = option_name(a, pos);
+    const int name = name_length(a, pos);
+    char kept[KEPT_TEXT_SIZE];
+    char number[VALUE_TEXT_SIZE];
     if (strlen(a) <= pos) {
         const char *value = separate_value(argc, argv, arg, pos);
         if (value != nullptr)
             fprintf(stderr,
                     "kestrel: %s has no value: \"%s\" is a separate argument and was skipped, so "
                     "%s; write %s%s\n",
-                    a, value, kept_value(a, pos, used, hex).c_str(), a, value);
+                    a, value, kept_value(a, pos, used, hex, kept, sizeof kept), a, value);
         return;
     }
     const char *text = a + pos;
@@ -296,14 +334,15 @@ void check_number(int argc, char **argv, int arg, size_t pos, int64_t used, bool
     if (!read)
         fprintf(stderr,
                 "kestrel: %s: \"%s\" is not a number, so %s; write the number in digits, as in "
-                "%s%s\n",
-                a, text, kept_value(a, pos, used, hex).c_str(), name.c_str(),
+                "%.*s%s\n",
+                a, text, kept_value(a, pos, used, hex, kept, sizeof kept), name, a,
                 example_number(a, pos));
     else if (*rest != '\0')
         fprintf(stderr,
                 "kestrel: %s: \"%s\" was not read, so the value used is %s; write the number "
-                "alone in digits, as in %s%s\n",
-                a, end, value_text(used, hex).c_str(), name.c_str(), example_number(a, pos));
+                "alone in digits, as in %.*s%s\n",
+                a, end, value_text(used, hex, number, sizeof number), name, a,
+                example_number(a, pos));
 }
 
 void check_cell_values(int argc, char **argv, int cell, int numbers_read, int32_t freq, int mode,
@@ -319,11 +358,12 @@ void check_cell_values(int argc, char **argv, int cell, int numbers_read, int32_
     }
     if (numbers_read >= 3 || argc <= 3 || is_option(argv[3]))
         return;
-    std::string given = argv[2];
-    for (int i = 3; i < argc && !is_option(argv[i]); i++)
-        given += std::string(" ") + argv[i];
+    fprintf(stderr, "kestrel: %s ", a);
+    print_cell_values_given(stderr, argc, argv);
     fprintf(stderr,
-            "kestrel: %s %s: only \"%s\" was read, so cell %d takes frequency %d, mode %d, "
-            "transverter %d; quote the three numbers: kestrel %s \"%s\"\n",
-            a, given.c_str(), argv[2], cell, freq, mode, trvtr, a, given.c_str());
+            ": only \"%s\" was read, so cell %d takes frequency %d, mode %d, transverter %d; "
+            "quote the three numbers: kestrel %s \"",
+            argv[2], cell, freq, mode, trvtr, a);
+    print_cell_values_given(stderr, argc, argv);
+    fputs("\"\n", stderr);
 }

@@ -150,11 +150,11 @@ constexpr size_t BACKUP_TEXT_SIZE = 8192;
 struct backup_output {
     plat_backup_target target;
     plat_backup_file file;
-    bool direct;
-    bool in_place;
-    bool overflow; // the text did not fit (never for a real backup)
-    size_t length;
-    char text[BACKUP_TEXT_SIZE];
+    bool direct = false;
+    bool in_place = false;
+    bool overflow = false; // the text did not fit (never for a real backup)
+    size_t length = 0;
+    char text[BACKUP_TEXT_SIZE] = {0};
 };
 
 // Creates the output; returns 0, or the error code when it cannot be had.

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include <hidapi.h>
 
@@ -46,47 +45,58 @@ void MSD_Open_Hint(const char *path, const char *file, msd_path_origin origin, l
                   stderr);
         return;
     }
-    const std::string dir(path);
-    const std::string name = dir + file;
-    const std::string slash = dir + "/";
-    const size_t cut = dir.find_last_of('/');
-    const std::string parent = cut == std::string::npos ? "." : dir.substr(0, cut + 1);
+    // The directory the file was looked for in: the path up to its last
+    // "/", or the current directory.
+    const char *cut = strrchr(path, '/');
+    const int parent_length = cut != nullptr ? static_cast<int>(cut - path + 1) : 1;
+    const char *parent_text = cut != nullptr ? path : ".";
+    // Names too long for these buffers are too long for the system to look
+    // up as well, so they are taken as absent.
+    char parent[PLAT_BACKUP_PATH_SIZE];
+    char probe[PLAT_BACKUP_PATH_SIZE];
+    const bool parent_fits = parent_length < static_cast<int>(sizeof parent);
+    if (parent_fits)
+        snprintf(parent, sizeof parent, "%.*s", parent_length, parent_text);
+    const size_t length = strlen(path);
     switch (kind) {
     case PLAT_ERROR_NOT_FOUND:
-        if (!dir.empty() && dir.back() != '/' && plat_is_file((slash + "command.in").c_str()))
+        if (length > 0 && path[length - 1] != '/' &&
+            static_cast<size_t>(snprintf(probe, sizeof probe, "%s/command.in", path)) <
+                sizeof probe &&
+            plat_is_file(probe))
             fprintf(stderr,
-                    "kestrel: %s does not exist, but %scommand.in does: the drive path must end "
-                    "in \"/\": write -P%s\n",
-                    name.c_str(), slash.c_str(), slash.c_str());
-        else if (!plat_is_directory(parent.c_str()))
+                    "kestrel: %s%s does not exist, but %s/command.in does: the drive path must "
+                    "end in \"/\": write -P%s/\n",
+                    path, file, path, path);
+        else if (!parent_fits || !plat_is_directory(parent))
             fprintf(stderr,
-                    "kestrel: the directory %s does not exist (%s): mount the receiver's drive "
+                    "kestrel: the directory %.*s does not exist (%s): mount the receiver's drive "
                     "and give its directory, ending in \"/\", as -P<dir>/\n",
-                    parent.c_str(), plat_error_text(error));
+                    parent_length, parent_text, plat_error_text(error));
         else
             fprintf(stderr,
-                    "kestrel: %s holds no %s (%s): give the top directory of the receiver's "
+                    "kestrel: %.*s holds no %s (%s): give the top directory of the receiver's "
                     "drive, ending in \"/\", as -P<dir>/ (the receiver shows its drive in "
                     "mass-storage mode, -U0)\n",
-                    parent.c_str(), file, plat_error_text(error));
+                    parent_length, parent_text, file, plat_error_text(error));
         break;
     case PLAT_ERROR_IN_USE:
         fprintf(stderr,
-                "kestrel: the receiver's drive at %s is in use by another kestrel run (it holds "
+                "kestrel: the receiver's drive at %.*s is in use by another kestrel run (it holds "
                 "the lock on %s): wait for that run to end, then try again\n",
-                parent.c_str(), file);
+                parent_length, parent_text, file);
         break;
     case PLAT_ERROR_DENIED:
         fprintf(stderr,
-                "kestrel: permission denied on the command files in %s (%s): they must be "
-                "readable and writable by you; see who owns them with ls -l %s\n",
-                parent.c_str(), plat_error_text(error), parent.c_str());
+                "kestrel: permission denied on the command files in %.*s (%s): they must be "
+                "readable and writable by you; see who owns them with ls -l %.*s\n",
+                parent_length, parent_text, plat_error_text(error), parent_length, parent_text);
         break;
     case PLAT_ERROR_READ_ONLY:
         fprintf(stderr,
-                "kestrel: the receiver's drive at %s is mounted read-only (%s): mount it "
+                "kestrel: the receiver's drive at %.*s is mounted read-only (%s): mount it "
                 "read-write\n",
-                parent.c_str(), plat_error_text(error));
+                parent_length, parent_text, plat_error_text(error));
         break;
     default:
         break; // the open's own message shows the code
