@@ -11,6 +11,7 @@
 #include "platform/drive.h"
 #include "platform/platform.h"
 #include "tcp_shell.h"
+#include "visible_text.h"
 
 // The connection's whole state. Everything here starts as a fresh process
 // has it, and HID_Reset_Connection_State() puts it back that way.
@@ -114,8 +115,11 @@ bool open_drive_file(const char *name, plat_file *f, long *err) {
     bool refused = false;
     bool opened = plat_file_open_exclusive(name, f, &refused);
     *err = opened ? 0 : plat_last_error();
-    if (refused)
-        fprintf(stderr, "The drive file %s is a link or not a regular file: not opened\n", name);
+    if (refused) {
+        char shown[visible_size(FILE_NAME_SIZE)];
+        fprintf(stderr, "The drive file %s is a link or not a regular file: not opened\n",
+                visible_text(name, shown, sizeof shown));
+    }
     return opened;
 }
 
@@ -226,7 +230,9 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
     long err = 0;
     if (!open_drive_file(in_name, &msd_handle, &err)) {
         put_msg(msg, "Unable to open Input device!\r\n");
-        fprintf(stderr, "Input file %s open  error %li\n\r", in_name, err);
+        char shown[visible_size(FILE_NAME_SIZE)];
+        fprintf(stderr, "Input file %s open  error %li\n\r",
+                visible_text(in_name, shown, sizeof shown), err);
         hid_status = 0;
         return 0;
     }
@@ -250,8 +256,11 @@ int HID_Device_Init(char *msg) {
     if (HID_Device_Init_HID(msg) == 1)
         return 1;
     const char *path;
+    // Paths are shown with control characters escaped: a drive's volume
+    // label becomes part of its mount point.
+    char shown[visible_size(sizeof Gpath_name)];
     if (Gpath_name[0] != '\0') {
-        printf("The TALMIR path is: %s\n\r", Gpath_name);
+        printf("The TALMIR path is: %s\n\r", visible_text(Gpath_name, shown, sizeof shown));
         path = Gpath_name;
     } else {
         // On Linux the receiver's drive is looked for among the mounts first.
@@ -264,13 +273,14 @@ int HID_Device_Init(char *msg) {
                     "The drive at %s holds the command files but is not used: its top "
                     "directory must belong to you or to root and be writable by nobody else "
                     "(give it with -P to use it anyway)\n",
-                    search.untrusted);
+                    visible_text(search.untrusted, shown, sizeof shown));
         if (search.timed_out)
             fprintf(stderr,
                     "The search for the receiver's drive was stopped after %u ms: a mounted "
                     "drive did not answer (give the drive with -P)\n",
                     search.limit_ms);
-        printf("The TALMIR path was not defined, use default: %s\n\r", path);
+        printf("The TALMIR path was not defined, use default: %s\n\r",
+               visible_text(path, shown, sizeof shown));
     }
     return HID_Device_Init_MSD(msg, path);
 }
