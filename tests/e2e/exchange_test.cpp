@@ -175,7 +175,8 @@ TEST(Exchange, SecondKestrelOnADriveInUseFailsToOpen) {
     RunResult second = run_kestrel({"-P" + msd.drive(), "-F7000000"});
     EXPECT_EQ(second.status, 255);
     EXPECT_EQ(second.out, banner() + no_receiver_text(msd.drive()));
-    EXPECT_EQ(second.err, "Input file " + msd.drive() + "command.in open  error 11\n\r");
+    EXPECT_EQ(second.err, "Input file " + msd.drive() + "command.in open  error 11\n\r" +
+                              drive_hint(msd.drive(), "command.in", "in use"));
     RunResult r = first.get();
     EXPECT_EQ(r.status, 1);               // its answer never came
     EXPECT_EQ(msd.requests().size(), 1u); // the second sent nothing
