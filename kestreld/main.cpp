@@ -329,8 +329,7 @@ int main(int argc, char **argv) {
     if (!plat_ipv4_is_loopback(listen_addr))
         fputs("kestreld: listening beyond this machine; the protocol has no authentication\n",
               stderr);
-    if (rig_open() != RIG_OK)
-        fputs("kestreld: the receiver cannot be opened now; each request tries again\n", stderr);
+    rig_open(); // a receiver that is not there yet is tried again by each request
     printf("kestreld: serving %s:%ld channels %d\n", listen_host, listen_port, channel_count);
     fflush(stdout);
 
