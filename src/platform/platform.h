@@ -30,6 +30,9 @@ struct plat_file {
 bool plat_file_open_exclusive(const char *path, plat_file *f, bool *refused = nullptr);
 void plat_file_close(plat_file *f);
 bool plat_file_valid(const plat_file *f);
+// True when the open file has no name left on its drive (removed, the drive
+// gone) or cannot be looked at any more.
+bool plat_file_gone(const plat_file *f);
 // Reads or writes the whole first sector (offset 0) from or into a
 // sector buffer. Return true when all 512 bytes moved.
 bool plat_file_read_sector(plat_file *f, void *sector);
