@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "fe_interface.h"
 #include "main.h"
+#include "platform/platform.h"
 #include "tcp_shell.h"
 #include "user_memory.h"
 
@@ -36,8 +37,7 @@ void apply_serial_number(const char *arg) {
         return; // -N with no text: no serial number is chosen
     static wchar_t serial[256];
     wmemset(serial, 0, 256);
-    size_t converted = mbstowcs(serial, tmp_serial_number, strlen(tmp_serial_number));
-    if (converted == static_cast<size_t>(-1)) {
+    if (!plat_text_to_wide(tmp_serial_number, serial, strlen(tmp_serial_number))) {
         // A serial number that cannot be read in this locale must not end up
         // choosing some other receiver: it is replaced by one that no
         // receiver carries.
@@ -301,6 +301,7 @@ void second_pass(int argc, char **argv) {
 } // namespace
 
 int main(int argc, char **argv) {
+    plat_start(&argc, &argv);
     setlocale(LC_CTYPE, "");
     printf("kestrel v.%s\n\r", kestrel_version);
     MSD_Envy_Init();
