@@ -7,14 +7,14 @@
 // each ended by a zero byte, the list ended by an empty one; the rest
 // scripts the receiver's answers (fake_receiver.h).
 //
-// The driver is compiled into this target with its entry point renamed, and
-// the process exit of the reset and USB-mode paths is wrapped (the target
-// links with --wrap=exit): during a run it returns here instead of ending
-// the process. Nothing in the driver is changed for this.
+// The driver is compiled into this target with its entry point renamed. The
+// driver ends every run by returning from main; should a process exit ever
+// come back into it, it is wrapped (the target links with --wrap=exit) and
+// returns here instead of ending the process.
 //
 // What must hold for every input, besides no crash, no memory error and no
 // undefined behaviour:
-// - the run ends with one of the driver's statuses;
+// - the run ends with one of the driver's statuses (0, 1, -1, -2);
 // - the utility waited no longer than its bounds allow: one answer wait per
 //   report or message it tried to send (1 s on HID and the drive, 3 s on the
 //   link), and the link's connect bound;
@@ -179,7 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int status = run_driver(static_cast<int>(argv.size() - 1), argv.data(), &ended_by_exit);
     fflush(stdout);
 
-    if (status != 0 && status != -1 && status != -2)
+    if (status != 0 && status != 1 && status != -1 && status != -2)
         fail("the run ended with a status the driver does not have");
     if (!ended_by_exit && fuzz::hid_open_devices() != 0)
         fail("the run left a HID device open");

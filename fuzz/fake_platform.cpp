@@ -49,7 +49,9 @@ void set_last_error(long code) {
 
 using namespace fuzz;
 
-bool plat_file_open_exclusive(const char *path, plat_file *f) {
+bool plat_file_open_exclusive(const char *path, plat_file *f, bool *refused) {
+    if (refused != nullptr)
+        *refused = false;
     f->fd = -1;
     f->direct = false;
     int fd = -1;

@@ -4,7 +4,8 @@
 
 namespace fuzz {
 
-// The connection (fe_interface.h) and the driver's network_state.
+// The connection (fe_interface.h), the TCP link (tcp_shell.h) and the
+// driver's network_state.
 void reset_connection_state();
 
 } // namespace fuzz

@@ -11,8 +11,27 @@ extern const char *const MultiChannelModes[6];
 int enumerate_talmir_devs(void);
 int initialize_hardware(void);
 int32_t HID_wait_For_ACK(void);
-// What the last HID_wait_For_ACK read: true when an answer came (false after
-// a time-out); the command code of a generic answer, -1 for any other.
+
+// The outcome of the run. An exchange whose answer did not come, an argument
+// refused by its check and a -W job that failed mark the run failed; the run
+// still executes every option, and ends with status 1 instead of 0.
+void mark_run_failed(void);
+bool run_failed(void);
+// Forgets the failures of a run, for one that starts afresh in this process.
+void clear_run_failed(void);
+// The status of a run that went through: 1 when it failed, otherwise 0.
+int run_exit_status(void);
+// One answer read as HID_wait_For_ACK reads it, without any console text.
+struct ack_reply {
+    int result;    // FE_ANSWERED, FE_TIMED_OUT or FE_LINK_FAILED (fe_interface.h)
+    int32_t value; // what HID_wait_For_ACK returns: -1 without an answer
+    int kind;      // the answer's first byte: 6 generic, 7 frequency; 0 without an answer
+    int command;   // the command code of a generic answer, -1 for any other
+};
+ack_reply read_ack_quiet(void);
+// What the last HID_wait_For_ACK or read_ack_quiet read: true when an answer
+// came (false after a time-out or a failed link); the command code of a
+// generic answer, -1 for any other.
 bool ack_answered(void);
 int ack_generic_command(void);
 
@@ -25,6 +44,8 @@ int set_multichannel_mode(int mode, int channel);
 int set_leds_on_off(int mode);
 int set_fe_gain(int gain);
 int set_rx_frequency(uint32_t frequency, int channel);
+// 1 when the receiver restarts in the new mode and nothing more can be sent
+// to it; 0 otherwise.
 int set_usb_mode(uint32_t mode);
 int save_main_clock_freq(uint32_t frequency);
 int save_usb_sample_rate(uint32_t SampleRate);

@@ -54,43 +54,67 @@ int initialize_hardware(void) {
     return -1;
 }
 
+static bool run_has_failed = false;
+
+void mark_run_failed(void) {
+    run_has_failed = true;
+}
+
+bool run_failed(void) {
+    return run_has_failed;
+}
+
+void clear_run_failed(void) {
+    run_has_failed = false;
+}
+
+int run_exit_status(void) {
+    return run_has_failed ? 1 : 0;
+}
+
 // What the last answer wait read: whether an answer came at all (its -1
 // alone cannot tell a time-out from an answer whose value has all bits set),
 // and the command code of a generic answer, -1 for any other answer.
-static bool last_wait_answered = false;
-static int last_wait_command = -1;
+static ack_reply last_reply = {FE_TIMED_OUT, 0, 0, -1};
 
 bool ack_answered(void) {
-    return last_wait_answered;
+    return last_reply.result == FE_ANSWERED;
 }
 
 int ack_generic_command(void) {
-    return last_wait_command;
+    return last_reply.command;
+}
+
+ack_reply read_ack_quiet(void) {
+    unsigned char answer[64];
+    memset(answer, 0, sizeof answer);
+    last_reply = {FE_TIMED_OUT, -1, 0, -1};
+    if (HID_Read_Data(reinterpret_cast<char *>(answer)) <= 0) {
+        // A read that failed without saying why (no transport) counts as
+        // a failed link.
+        int how = HID_Last_Exchange();
+        last_reply.result = how == FE_ANSWERED ? FE_LINK_FAILED : how;
+        return last_reply;
+    }
+    last_reply.result = FE_ANSWERED;
+    last_reply.kind = answer[0];
+    last_reply.value = 0;
+    if (answer[0] == 6) {
+        unsigned char command = 0;
+        last_reply.value = static_cast<int32_t>(HID_Get_Generic_Report(&command, answer));
+        last_reply.command = command;
+    }
+    return last_reply;
 }
 
 int32_t HID_wait_For_ACK(void) {
-    unsigned char answer[64];
-    memset(answer, 0, sizeof answer);
-    last_wait_answered = false;
-    last_wait_command = -1;
-    if (HID_Read_Data(reinterpret_cast<char *>(answer)) <= 0) {
+    ack_reply r = read_ack_quiet();
+    if (r.result != FE_ANSWERED) {
         printf("USB IO timeout!\r\n");
-        return -1;
-    }
-    last_wait_answered = true;
-    switch (answer[0]) {
-    case 6: {
-        unsigned char command = 0;
-        uint32_t value = HID_Get_Generic_Report(&command, answer);
-        last_wait_command = command;
-        if (command == 28)
-            printf("ACK rprt=%i, cmd=%i \n\r", command, static_cast<int32_t>(value));
-        return static_cast<int32_t>(value);
-    }
-    case 7:
+        mark_run_failed();
+    } else if (r.kind == 6 && r.command == 28)
+        printf("ACK rprt=%i, cmd=%i \n\r", r.command, r.value);
+    else if (r.kind == 7)
         printf("ACK Frequency \n\r");
-        return 0;
-    default:
-        return 0;
-    }
+    return r.value;
 }

@@ -242,7 +242,8 @@ int get_user_memory(int address, uint32_t *freq, int *mode, int *trvtr_index) {
         return -1;
     }
     bool answered;
-    return query_cell(address, freq, mode, trvtr_index, &answered);
+    int sent = query_cell(address, freq, mode, trvtr_index, &answered);
+    return answered ? sent : -1; // a word without its answer: the cell was not read
 }
 
 int save_user_memory(int address, uint32_t freq, int mode, int trvtr_index) {

@@ -75,6 +75,7 @@ int save_defaults(void) {
 int set_multichannel_mode(int mode, int channel) {
     if (mode < 0 || mode > 5) {
         printf("Wrong mode arg \n\r");
+        mark_run_failed();
         return 0;
     }
     HID_Set_Multichannel_Mode(mode, channel);
@@ -97,6 +98,7 @@ int set_fe_gain(int gain) {
     if (gain < 0 || gain > 6) {
         printf("Error - FE gain out of range! \n\r");
         printf("FE Gain should be: 0 to 6 \n\r");
+        mark_run_failed();
         return -1;
     }
     HID_ChangeFE_Gain(GainIndex[gain], 0);
@@ -109,7 +111,10 @@ int set_rx_frequency(uint32_t frequency, int channel) {
     printf("RX Frequency %u (Hz) for the channel %u\r\n", frequency,
            static_cast<unsigned>(channel));
     if (network_state != 0) {
-        tcp_send_frequency(frequency, channel);
+        // The receiver answers the control message; a link that fails
+        // first fails the run, as a time-out does.
+        if (tcp_send_frequency(frequency, channel) < 0)
+            mark_run_failed();
     } else {
         HID_Set_Frequency(frequency, channel);
         HID_wait_For_ACK();
@@ -122,7 +127,7 @@ int set_usb_mode(uint32_t mode) {
     if (mode == 2) {
         // The receiver restarts in the other mode at once: nothing will answer.
         printf("SDR will be restarted in OpenHPSDR mode!\n\r");
-        exit(0);
+        return 1;
     }
     HID_wait_For_ACK();
     if (mode != 0)
@@ -154,6 +159,8 @@ int set_new_sample_rate(uint32_t SampleRate) {
     int result;
     if (network_state != 0) {
         result = tcp_send_sample_rate(SampleRate);
+        if (result < 0)
+            mark_run_failed();
     } else {
         result = HID_Set_New_Sample_Rate(SampleRate);
         HID_wait_For_ACK();
@@ -234,7 +241,8 @@ int start_data_stream(int command) {
         HID_Start_UDP_Stream(static_cast<uint32_t>(command));
         HID_wait_For_ACK();
     } else {
-        tcp_set_udp_rx_state(command != 0 ? 2 : 1);
+        if (tcp_set_udp_rx_state(command != 0 ? 2 : 1) < 0)
+            mark_run_failed();
     }
     return 0;
 }

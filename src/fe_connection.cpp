@@ -12,6 +12,8 @@
 #include "platform/platform.h"
 #include "tcp_shell.h"
 
+// The connection's whole state. Everything here starts as a fresh process
+// has it, and HID_Reset_Connection_State() puts it back that way.
 volatile int hid_status = 0;
 hid_device *fe_handle = nullptr;
 int HID_COMMAND_SIZE = 7;
@@ -26,6 +28,31 @@ wchar_t wstr[256] = {0};
 
 static plat_file msd_handle; // command.in, the answer file
 static plat_file CommOut;    // command.out, the request file
+// The drive found among the mounts when no path was given.
+static char found_path[sizeof Gpath_name];
+// How the last exchange ended, and whether the transport has failed since
+// it was opened.
+static int last_exchange = FE_ANSWERED;
+static bool transport_failed = false;
+
+void HID_Reset_Connection_State(void) {
+    HID_Close();
+    hid_status = 0;
+    fe_handle = nullptr;
+    HID_COMMAND_SIZE = 7;
+    hid_tcp_network_flag = 0;
+    memset(hid_tcp_packet, 0, sizeof hid_tcp_packet);
+    hid_command_send_state = 0;
+    memset(Gpath_name, 0, sizeof Gpath_name);
+    wmemset(USB_Serial_number, 0, 256);
+    SerialNumber = nullptr;
+    wmemset(wstr, 0, 256);
+    msd_handle = plat_file{};
+    CommOut = plat_file{};
+    memset(found_path, 0, sizeof found_path);
+    last_exchange = FE_ANSWERED;
+    transport_failed = false;
+}
 
 namespace {
 
@@ -63,7 +90,43 @@ unsigned char *new_sector(void) {
     return sector;
 }
 
+void note_exchange(int result) {
+    last_exchange = result;
+    if (result == FE_LINK_FAILED)
+        transport_failed = true;
+}
+
+// A transport has just been opened: nothing has failed on it yet.
+void note_opened(void) {
+    last_exchange = FE_ANSWERED;
+    transport_failed = false;
+}
+
+// Opens one command file and keeps the system's error code of a failure in
+// `err`. A link or anything but a regular file is refused with a line that
+// names it; the caller then reports the failed open as any other.
+bool open_drive_file(const char *name, plat_file *f, long *err) {
+    bool refused = false;
+    bool opened = plat_file_open_exclusive(name, f, &refused);
+    *err = opened ? 0 : plat_last_error();
+    if (refused)
+        fprintf(stderr, "The drive file %s is a link or not a regular file: not opened\n", name);
+    return opened;
+}
+
 } // namespace
+
+int HID_Last_Exchange(void) {
+    return last_exchange;
+}
+
+int HID_Link_Down(void) {
+    if (hid_tcp_network_flag == 1)
+        return tcp_link_open() ? 0 : 1;
+    if (hid_status == 0 || transport_failed)
+        return 1;
+    return 0;
+}
 
 void MSD_Envy_Init(void) {
     memset(Gpath_name, 0, sizeof Gpath_name);
@@ -116,6 +179,7 @@ int HID_Device_Init_HID(char *msg) {
         return 0;
     }
     hid_status = 1;
+    note_opened();
     wmemset(wstr, 0, 256);
     hid_set_nonblocking(fe_handle, 0);
     if (hid_get_product_string(fe_handle, wstr, 255) < 0) {
@@ -134,6 +198,9 @@ int HID_Device_Init_HID(char *msg) {
 }
 
 int HID_Device_Init_MSD(char *msg, const char *path_name) {
+    // Drive files still open from an earlier open are released first.
+    plat_file_close(&msd_handle);
+    plat_file_close(&CommOut);
     char in_name[FILE_NAME_SIZE];
     char out_name[FILE_NAME_SIZE];
     int in_len = snprintf(in_name, sizeof in_name, "%scommand.in", path_name);
@@ -147,14 +214,14 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
         hid_status = 0;
         return 0;
     }
-    if (!plat_file_open_exclusive(in_name, &msd_handle)) {
+    long err = 0;
+    if (!open_drive_file(in_name, &msd_handle, &err)) {
         put_msg(msg, "Unable to open Input device!\r\n");
-        fprintf(stderr, "Input file %s open  error %li\n\r", in_name, plat_last_error());
+        fprintf(stderr, "Input file %s open  error %li\n\r", in_name, err);
         hid_status = 0;
         return 0;
     }
-    if (!plat_file_open_exclusive(out_name, &CommOut)) {
-        long err = plat_last_error();
+    if (!open_drive_file(out_name, &CommOut, &err)) {
         plat_file_close(&msd_handle);
         put_msg(msg, "Unable to open Output device!\r\n");
         hid_status = 0;
@@ -165,6 +232,7 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
     put_msg(msg, "TALMIR MSD Device");
     printf("%s\n", msg);
     hid_status = 2;
+    note_opened();
     return 1;
 }
 
@@ -177,7 +245,6 @@ int HID_Device_Init(char *msg) {
         path = Gpath_name;
     } else {
         // On Linux the receiver's drive is looked for among the mounts first.
-        static char found_path[sizeof Gpath_name];
         path = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, found_path, sizeof found_path)
                    ? found_path
                    : default_path_name;
@@ -197,6 +264,11 @@ int HID_Close(void) {
         hid_close(fe_handle);
         fe_handle = nullptr;
     }
+    // The drive files are released too, so that this process or another can
+    // open the drive again.
+    plat_file_close(&msd_handle);
+    plat_file_close(&CommOut);
+    hid_status = 0;
     return 0;
 }
 
@@ -211,26 +283,34 @@ int HID_Write_Data(unsigned char *report) {
         // it: only what the link receives for this report may be read.
         hid_tcp_packet[0] = 0;
         tcp_send_hid_command(message, HID_COMMAND_SIZE + 2);
+        note_exchange(tcp_last_result());
         hid_command_send_state = 1;
         return 1;
     }
     if (hid_status == 1) {
-        if (fe_handle == nullptr)
+        if (fe_handle == nullptr) {
+            note_exchange(FE_LINK_FAILED);
             return 0;
+        }
         int result = hid_write(fe_handle, report, static_cast<size_t>(HID_COMMAND_SIZE));
         hid_command_send_state = result > 0 ? 1 : 0;
+        note_exchange(result < 0 ? FE_LINK_FAILED : FE_ANSWERED);
         return result;
     }
     if (hid_status == 2 && plat_file_valid(&CommOut)) {
         unsigned char *sector = new_sector();
-        if (sector == nullptr)
+        if (sector == nullptr) {
+            note_exchange(FE_LINK_FAILED);
             return -1;
+        }
         memcpy(sector, report, static_cast<size_t>(HID_COMMAND_SIZE));
         bool ok = plat_file_write_sector(&CommOut, sector);
         plat_sector_free(sector);
         hid_command_send_state = ok ? 1 : 0;
+        note_exchange(ok ? FE_ANSWERED : FE_LINK_FAILED);
         return ok ? 1 : 0;
     }
+    note_exchange(FE_LINK_FAILED);
     return 0;
 }
 
@@ -240,42 +320,57 @@ int HID_Read_Data(char *buf) {
         if ((hid_tcp_packet[1] & 0xE0) == 0xE0 && hid_tcp_packet[0] != 0) {
             memcpy(buf, hid_tcp_packet + 2, static_cast<size_t>(HID_COMMAND_SIZE));
             hid_tcp_packet[0] = 0;
+            note_exchange(FE_ANSWERED);
             return HID_COMMAND_SIZE;
         }
+        // The link's own failure, or an answer that was no tunnel answer.
+        int link = tcp_last_result();
+        note_exchange(link != FE_ANSWERED ? link : FE_TIMED_OUT);
         return 0;
     }
     if (hid_status == 1 && fe_handle != nullptr) {
         hid_set_nonblocking(fe_handle, 0);
         int result = hid_read_timeout(fe_handle, reinterpret_cast<unsigned char *>(buf),
                                       static_cast<size_t>(HID_COMMAND_SIZE), HID_READ_TIMEOUT_MS);
-        if (result < 5)
+        if (result < 5) {
+            note_exchange(result < 0 ? FE_LINK_FAILED : FE_TIMED_OUT);
             return -1;
+        }
         hid_command_send_state = 0;
+        note_exchange(FE_ANSWERED);
         return result;
     }
     if (hid_status == 2 && plat_file_valid(&msd_handle)) {
         unsigned char *sector = new_sector();
-        if (sector == nullptr)
+        if (sector == nullptr) {
+            note_exchange(FE_LINK_FAILED);
             return -1;
+        }
         // Poll the answer file every millisecond, for as long as a HID read
-        // would wait: a receiver that never answers ends as a time-out.
+        // would wait: a receiver that never answers ends as a time-out, a
+        // file that cannot be read at the end as a failed link.
         const uint64_t deadline = plat_monotonic_ms() + HID_READ_TIMEOUT_MS;
         for (;;) {
-            if (plat_file_read_sector(&msd_handle, sector) && sector[0] != 0) {
+            bool read = plat_file_read_sector(&msd_handle, sector);
+            if (read && sector[0] != 0) {
                 memcpy(buf, sector, static_cast<size_t>(HID_COMMAND_SIZE));
                 sector[0] = 0;
                 bool ok = plat_file_write_sector(&msd_handle, sector);
                 plat_sector_free(sector);
                 hid_command_send_state = 0;
+                note_exchange(ok ? FE_ANSWERED : FE_LINK_FAILED);
                 return ok ? 1 : 0;
             }
-            if (plat_monotonic_ms() >= deadline)
+            if (plat_monotonic_ms() >= deadline) {
+                note_exchange(read ? FE_TIMED_OUT : FE_LINK_FAILED);
                 break;
+            }
             plat_sleep_ms(1);
         }
         plat_sector_free(sector);
         return -1;
     }
+    note_exchange(FE_LINK_FAILED);
     return 0;
 }
 

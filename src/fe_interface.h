@@ -29,6 +29,12 @@ extern wchar_t USB_Serial_number[256];
 extern wchar_t *SerialNumber;
 extern wchar_t wstr[256];
 
+// Closes whatever local transport is open (the HID device, the drive files)
+// and puts every connection variable back to how a fresh process starts, so
+// that the next open starts clean. The TCP link has its own reset
+// (tcp_shell.h).
+void HID_Reset_Connection_State(void);
+
 // How long a read waits for the receiver's answer, in milliseconds, on USB
 // HID and on the drive files alike.
 constexpr int HID_READ_TIMEOUT_MS = 1000;
@@ -46,11 +52,25 @@ int HID_Device_Init(char *msg);
 int HID_Device_Init_HID(char *msg);
 int HID_Device_Init_MSD(char *msg, const char *path_name);
 int HID_Device_Reconnect(char *msg);
+// Closes the HID device and the drive files; no transport is open after it.
 int HID_Close(void);
 
 int HID_Write_Data(unsigned char *report);
 int HID_Read_Data(char *buf);
 int HID_wait_device_answer(void);
+
+// How the last exchange with the receiver ended: its answer came; no answer
+// came within the bound (the receiver is silent or answered something
+// else); or the transport failed (the HID device or the drive files gave an
+// I/O error, the TCP link broke, or nothing is open), so that nothing reaches
+// the receiver until it is opened again.
+enum fe_exchange_result { FE_ANSWERED = 0, FE_TIMED_OUT = 1, FE_LINK_FAILED = 2 };
+// Set by HID_Write_Data and HID_Read_Data.
+int HID_Last_Exchange(void);
+// 1 when the receiver cannot be reached without opening it again: nothing is
+// open, the open transport has failed since it was opened, or the TCP link
+// was closed after a failure or a time-out.
+int HID_Link_Down(void);
 
 // Tunnel hooks used by the TCP link.
 void hid_change_tcp_network_flag(int state);

@@ -127,22 +127,32 @@ void user_memory_mode(int argc, char **argv) {
     char action = a[2];
     bool to_file = action != '\0' && a[3] == 'f';
     bool fits = true;
+    // A file operation without a file name has nothing to work on.
+    if (to_file && (action == 'r' || action == 'w') && !scan_word(next, str, sizeof str)) {
+        fprintf(stderr,
+                "kestrel: %.4s has no file name: nothing was %s; give one, as in kestrel %.4s "
+                "backup.txt\n",
+                a, action == 'r' ? "written" : "restored", a);
+        mark_run_failed();
+    }
     if (action == 'r') {
         if (to_file) {
-            if (scan_backup_file_name(next, str, sizeof str))
-                read_user_memory_to_file(str);
+            if (!scan_backup_file_name(next, str, sizeof str) || read_user_memory_to_file(str) < 0)
+                mark_run_failed();
         } else {
             scan_user_memory_number(arg_at(a, 3), &cell, nullptr, &fits);
             uint32_t freq = 0;
-            get_user_memory(cell, &freq, &mode, &trvtr);
+            if (get_user_memory(cell, &freq, &mode, &trvtr) < 0)
+                mark_run_failed();
             tmpf = static_cast<int32_t>(freq);
             if (user_memory_cell_exists(cell)) // otherwise nothing was read
                 printf("Frequency: %d , Mode: %d , TRVTR: %d\r\n", tmpf, mode, trvtr);
         }
     } else if (action == 'w') {
         if (to_file) {
-            if (scan_backup_file_name(next, str, sizeof str))
-                restore_user_memory_from_file(str);
+            if (!scan_backup_file_name(next, str, sizeof str) ||
+                restore_user_memory_from_file(str) < 0)
+                mark_run_failed();
         } else {
             scan_user_memory_number(arg_at(a, 3), &cell, nullptr, &fits);
             if (argc > 2) {
@@ -155,23 +165,25 @@ void user_memory_mode(int argc, char **argv) {
                 }
             }
             printf("addr: %d, Frequency: %d , Mode: %d , TRVTR: %d\r\n", cell, tmpf, mode, trvtr);
-            if (!fits)
+            if (!fits) {
                 fprintf(stderr, "User memory cell %d not stored: a number is out of range\n", cell);
-            else if (tmpf < 0)
+                mark_run_failed();
+            } else if (tmpf < 0) {
                 fprintf(stderr, "User memory cell %d not stored: the frequency is negative\n",
                         cell);
-            else
-                save_user_memory(cell, static_cast<uint32_t>(tmpf), mode, trvtr);
+                mark_run_failed();
+            } else if (save_user_memory(cell, static_cast<uint32_t>(tmpf), mode, trvtr) < 0) {
+                mark_run_failed();
+            }
         }
     }
 }
 
-// Ends the run after a reset: the reset has closed the device already.
-[[noreturn]] void end_after_reset(void) {
+// The last step of a run that resets the receiver: the reset closes the
+// device, and the run ends after it.
+void end_after_reset(void) {
     reset_sdr();
     printf("Please Wait till SDR will be restarted again \n\r");
-    fflush(stdout);
-    exit(0);
 }
 
 void second_pass(int argc, char **argv) {
@@ -256,8 +268,10 @@ void second_pass(int argc, char **argv) {
             scan_int(arg_at(a, 2), &tmp);
             if (tmp > 50000000u)
                 save_main_clock_freq(tmp);
-            else
+            else {
                 printf("The Main Clock value is too low!\r\n");
+                mark_run_failed();
+            }
             break;
         case 'Q':
             scan_int(arg_at(a, 2), &mult_mode);
@@ -265,6 +279,7 @@ void second_pass(int argc, char **argv) {
             break;
         case 'R':
             end_after_reset();
+            return;
         case 'S': {
             const char which = static_cast<char>(toupper(static_cast<unsigned char>(sub)));
             arg_shift = (which == 'D' || which == 'N') ? 3 : 2;
@@ -278,12 +293,16 @@ void second_pass(int argc, char **argv) {
                 } else {
                     save_diversity_sample_rate(tmp);
                 }
+            } else {
+                mark_run_failed(); // a rate too low is refused; the reset still follows
             }
             end_after_reset();
+            return;
         }
         case 'U':
             scan_int(arg_at(a, 2), &tmp);
-            set_usb_mode(tmp);
+            if (set_usb_mode(tmp) != 0)
+                return; // the receiver restarts: nothing more reaches it
             break;
         case 'V':
             Get_SDR_Information();
@@ -303,6 +322,7 @@ void second_pass(int argc, char **argv) {
 int main(int argc, char **argv) {
     plat_start(&argc, &argv);
     setlocale(LC_CTYPE, "");
+    clear_run_failed();
     printf("kestrel v.%s\n\r", kestrel_version);
     MSD_Envy_Init();
     Set_USB_Serial_number(nullptr);
@@ -330,5 +350,5 @@ int main(int argc, char **argv) {
         second_pass(argc, argv);
 
     HID_Close();
-    return 0;
+    return run_exit_status();
 }

@@ -24,6 +24,8 @@ constexpr unsigned char TYPE_CONTROL_ITEM = 0x00;
 constexpr unsigned char TYPE_MASK = 0xE0; // the type bits in the header's second byte
 constexpr uint16_t LENGTH_MASK = 0x1FFF;
 
+// The link's whole state. Everything here starts as a fresh process has
+// it, and tcp_reset_link_state() puts it back that way.
 // The receiver's address and port, as given to the open.
 uint32_t sdr_addr = 0;
 uint16_t sdr_port = 0;
@@ -39,6 +41,8 @@ volatile int TCP_command_pending = 0;
 // The message being sent; it stays here after a failed exchange.
 unsigned char block_to_send[MAX_MESSAGE];
 int size_to_send = 0;
+// How the last exchange ended (fe_interface.h).
+int last_result = FE_ANSWERED;
 
 void put_u16(unsigned char *p, uint16_t v) {
     p[0] = static_cast<unsigned char>(v);
@@ -58,11 +62,13 @@ void begin_control_item(int length, uint16_t control_code) {
     put_u16(block + 2, control_code);
 }
 
-// A send or receive failure: report it, and close the link so that every
+// A send or receive failure (a time-out when `deadline` has passed): report
+// it, and close the link so that every
 // later message fails to send and nothing is written to a descriptor the
 // system may hand out again.
-int link_failed(const char *format) {
+int link_failed(const char *format, uint64_t deadline) {
     long code = plat_last_error();
+    last_result = plat_monotonic_ms() >= deadline ? FE_TIMED_OUT : FE_LINK_FAILED;
     fprintf(stderr, format, static_cast<int>(code));
     plat_socket_cleanup();
     close_tcp();
@@ -142,11 +148,25 @@ int open_tcp_connection(const char *ip, int port) {
         return -1;
     }
     hid_change_tcp_network_flag(1);
+    last_result = FE_ANSWERED;
     return 0;
 }
 
 void close_tcp(void) {
     plat_tcp_close(&sdr_fd);
+}
+
+void tcp_reset_link_state(void) {
+    close_tcp();
+    sdr_addr = 0;
+    sdr_port = 0;
+    sdr_socket_made = false;
+    memset(block, 0, sizeof block);
+    memset(rx_block, 0, sizeof rx_block);
+    TCP_command_pending = 0;
+    memset(block_to_send, 0, sizeof block_to_send);
+    size_to_send = 0;
+    last_result = FE_ANSWERED;
 }
 
 int TCP_write(const unsigned char *data, int size) {
@@ -158,8 +178,10 @@ int TCP_write(const unsigned char *data, int size) {
         }
         memcpy(block_to_send, data, static_cast<size_t>(size_to_send));
     }
-    if (!sdr_socket_made)
+    if (!sdr_socket_made) {
+        last_result = FE_LINK_FAILED; // nothing was sent
         return 0;
+    }
     if (size_to_send == 0)
         return 1;
     tcp_set_pending_flag();
@@ -171,14 +193,15 @@ int TCP_write(const unsigned char *data, int size) {
 
     const uint64_t deadline = plat_monotonic_ms() + TCP_ANSWER_TIMEOUT_MS;
     if (!plat_tcp_send_all(&sdr_fd, block_to_send, static_cast<size_t>(size_to_send), deadline))
-        return link_failed("Client: send() failed: error %d.\n");
+        return link_failed("Client: send() failed: error %d.\n", deadline);
     long received = receive_answer(deadline);
     if (received <= 0)
-        return link_failed("Client: recv() failed: error %d.\n");
+        return link_failed("Client: recv() failed: error %d.\n", deadline);
     if ((rx_block[1] & TYPE_MASK) == TYPE_MASK)
         hid_save_recieved_tcp_packet(reinterpret_cast<char *>(rx_block),
                                      static_cast<int>(received));
     size_to_send = 0;
+    last_result = FE_ANSWERED;
     return 0;
 }
 
@@ -213,6 +236,14 @@ int tcp_set_rf_gain_state(int channel, int8_t gain) {
     block[4] = static_cast<unsigned char>(channel);
     block[5] = static_cast<unsigned char>(gain);
     return TCP_write(block, 6);
+}
+
+int tcp_last_result(void) {
+    return last_result;
+}
+
+bool tcp_link_open(void) {
+    return plat_tcp_is_open(&sdr_fd);
 }
 
 void tcp_set_pending_flag(void) {

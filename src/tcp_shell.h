@@ -6,12 +6,19 @@
 
 int open_tcp_connection(const char *ip, int port);
 void close_tcp(void);
+// Closes the link and puts its state back to how a fresh process starts.
+void tcp_reset_link_state(void);
 int TCP_write(const unsigned char *block, int size);
 int tcp_send_hid_command(const unsigned char *block, int size);
 int tcp_send_frequency(uint32_t frequency, int channel);
 int tcp_send_sample_rate(uint32_t sample_rate);
 int tcp_set_udp_rx_state(uint8_t command);
 int tcp_set_rf_gain_state(int channel, int8_t gain);
+// How the last message's exchange ended: FE_ANSWERED, FE_TIMED_OUT or
+// FE_LINK_FAILED (fe_interface.h). After a failure or a time-out the link is
+// closed, and tcp_link_open() is false until it is opened again.
+int tcp_last_result(void);
+bool tcp_link_open(void);
 void tcp_set_pending_flag(void);
 void tcp_clear_pending_flag(void);
 int tcp_get_pending_flag(void);

@@ -31,10 +31,18 @@ inline bool plat_sector_transfer_allowed(const void *buffer, size_t size) {
            size > 0 && size % PLAT_SECTOR_SIZE == 0;
 }
 
-// Opens an existing file for reading and writing, sharing it with nobody
-// (a second opener fails). Returns true on success; on failure the last
-// error code tells why and `f` stays closed.
-bool plat_file_open_exclusive(const char *path, plat_file *f);
+// Opens an existing regular file for reading and writing, sharing it with
+// nobody (a second opener fails). A link in the last component of `path` is
+// never followed, and what was opened is checked to be a regular file before
+// anything is read or written: a drive, or a directory given by the user,
+// must not be able to send a request sector into a file or a disk that is
+// not the receiver's. Links in the directory part of `path` are followed
+// (removable drives are often reached through links).
+// Returns true on success. On failure `f` stays closed, the last error code
+// tells why, and `*refused` (when given) tells whether the file was refused
+// for being a link or not a regular file (a device, a FIFO, a directory);
+// the last error code is then the system's nearest one.
+bool plat_file_open_exclusive(const char *path, plat_file *f, bool *refused = nullptr);
 void plat_file_close(plat_file *f);
 bool plat_file_valid(const plat_file *f);
 // Reads or writes the whole first sector (offset 0) from or into a

@@ -7,30 +7,71 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 int open_sync(const char *path, bool direct) {
-    int flags = O_RDWR | O_SYNC | O_CLOEXEC;
+    // O_NONBLOCK: should the name have been swapped for a FIFO or a device
+    // since it was looked at, the open itself must not wait; it is cleared
+    // again once the file is known to be a regular one.
+    int flags = O_RDWR | O_SYNC | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
     if (direct)
         flags |= O_DIRECT;
     return open(path, flags); // no O_CREAT: the file must exist
 }
 
+// The error code that stands for a refused file of this kind.
+int not_regular_error(mode_t mode) {
+    if (S_ISLNK(mode))
+        return ELOOP; // what an open that does not follow links says
+    if (S_ISDIR(mode))
+        return EISDIR;
+    return EINVAL;
+}
+
 } // namespace
 
-bool plat_file_open_exclusive(const char *path, plat_file *f) {
+bool plat_file_open_exclusive(const char *path, plat_file *f, bool *refused) {
     f->fd = -1;
     f->direct = false;
+    bool not_regular = false;
+    if (refused == nullptr)
+        refused = &not_regular;
+    *refused = false;
+    // Look before opening, so that a device or a FIFO is not even opened
+    // (opening some devices does something by itself).
+    struct stat st;
+    if (lstat(path, &st) != 0)
+        return false;
+    if (!S_ISREG(st.st_mode)) {
+        errno = not_regular_error(st.st_mode);
+        *refused = true;
+        return false;
+    }
     int fd = open_sync(path, true);
     bool direct = fd >= 0;
     if (fd < 0 && errno == EINVAL) // the filesystem refuses direct I/O (tmpfs, some FUSE)
         fd = open_sync(path, false);
-    if (fd < 0)
+    if (fd < 0) {
+        *refused = errno == ELOOP; // it has become a link since
         return false;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        int saved = errno;
+    }
+    // The name may have been replaced since it was looked at: what counts is
+    // what was opened.
+    int saved = 0;
+    int flags = 0;
+    if (fstat(fd, &st) != 0) {
+        saved = errno;
+    } else if (!S_ISREG(st.st_mode)) {
+        saved = not_regular_error(st.st_mode);
+        *refused = true;
+    } else if ((flags = fcntl(fd, F_GETFL)) < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+               flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        saved = errno;
+    }
+    if (saved != 0) {
         close(fd);
         errno = saved;
         return false;

@@ -62,27 +62,51 @@ std::string plat_narrow(const wchar_t *text) {
     return out;
 }
 
-bool plat_file_open_exclusive(const char *path, plat_file *f) {
+// The system's nearest code for what is not a regular file.
+static DWORD not_regular_error(DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return ERROR_CANT_ACCESS_FILE; // a symbolic link or a junction
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return ERROR_ACCESS_DENIED; // what opening a directory as a file says
+    return ERROR_BAD_FILE_TYPE;     // a device (COM1, NUL, ...)
+}
+
+bool plat_file_open_exclusive(const char *path, plat_file *f, bool *refused) {
     f->handle = nullptr;
-    // A symbolic link or junction is opened as itself, so that it can be
-    // refused below: the command files are the drive's own files.
-    HANDLE h = CreateFileW(plat_widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           OPEN_EXISTING,
+    bool not_regular = false;
+    if (refused == nullptr)
+        refused = &not_regular;
+    *refused = false;
+    const std::wstring name = plat_widen(path);
+    // Look before opening, so that a device is not even opened.
+    DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if (attributes &
+        (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {
+        *refused = true;
+        SetLastError(not_regular_error(attributes));
+        return false;
+    }
+    // A link put in its place since is opened as itself, and refused below.
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_NO_BUFFERING |
                                FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
+    // What counts is what was opened.
     DWORD error = 0;
     BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileType(h) != FILE_TYPE_DISK) // a device such as COM1 or NUL
+    if (GetFileType(h) != FILE_TYPE_DISK) {
         error = ERROR_BAD_FILE_TYPE;
-    else if (!GetFileInformationByHandle(h, &info))
+        *refused = true;
+    } else if (!GetFileInformationByHandle(h, &info)) {
         error = GetLastError();
-    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        error = ERROR_CANT_ACCESS_FILE;
-    else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        error = ERROR_ACCESS_DENIED;
+    } else if (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
+        error = not_regular_error(info.dwFileAttributes);
+        *refused = true;
+    }
     if (error != 0) {
         CloseHandle(h);
         SetLastError(error);

@@ -24,6 +24,7 @@ rm -f "$root.log"
 
 expected=(
     usr/bin/kestrel
+    usr/bin/kestreld
     usr/lib/udev/rules.d/60-kestrel.rules
     usr/share/bash-completion/completions/kestrel
     usr/share/doc/kestrel/changelog.gz

@@ -68,6 +68,50 @@ std::vector<std::string> requests_of(const std::string &path, const std::string 
     return out;
 }
 
+// Starts a server in the background, its output into the two files.
+pid_t spawn_server(const std::string &bin, const std::vector<std::string> &args,
+                   const std::string &out_file, const std::string &err_file) {
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(bin.c_str()));
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(err, 2);
+        execv(bin.c_str(), argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Stops a server by its process id with SIGTERM; one that does not end
+// within 3 s, or ends with another status than 0 (a crash, a sanitizer
+// report), fails the test.
+void stop_server(int *pid, const char *name, const std::string &err_file) {
+    if (*pid <= 0)
+        return;
+    kill(*pid, SIGTERM);
+    int wstatus = 0;
+    for (int i = 0; i < 300; i++) {
+        if (waitpid(*pid, &wstatus, WNOHANG) == *pid) {
+            *pid = -1;
+            if (!WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0)
+                ADD_FAILURE() << name << " did not end cleanly (status " << wstatus
+                              << "): " << read_file(err_file);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ADD_FAILURE() << name << " did not stop on SIGTERM";
+    kill(*pid, SIGKILL);
+    waitpid(*pid, &wstatus, 0);
+    *pid = -1;
+}
+
 std::map<std::string, std::string> parse_state(const std::string &text) {
     std::map<std::string, std::string> m;
     std::istringstream in(text);
@@ -210,6 +254,10 @@ bool windows_target() {
 std::string kestrel_binary() {
     return windows_exe() != nullptr ? windows_exe() : KESTREL_BINARY;
 }
+std::string kestreld_binary() {
+    return KESTRELD_BINARY;
+}
+
 std::string sim_binary() {
     return KESTREL_SIM_BINARY;
 }
@@ -447,23 +495,7 @@ MsdSim::MsdSim(MsdOptions options) {
         args.push_back(std::to_string(t.split_ms));
     }
 
-    std::vector<char *> argv;
-    std::string bin = sim_binary();
-    argv.push_back(bin.data());
-    for (std::string &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::string err_file = dir_.file("sim.stderr");
-    pid_t pid = fork();
-    if (pid == 0) {
-        int out = open("/dev/null", O_WRONLY);
-        int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(out, 1);
-        dup2(err, 2);
-        execv(bin.c_str(), argv.data());
-        _exit(127);
-    }
-    pid_ = pid;
+    pid_ = spawn_server(sim_binary(), args, "/dev/null", dir_.file("sim.stderr"));
     // Serving once the ready file appears; bounded.
     for (int i = 0; i < 500; i++) {
         if (dir_.exists("ready"))
@@ -489,26 +521,7 @@ MsdSim::~MsdSim() {
 }
 
 void MsdSim::stop() {
-    if (pid_ <= 0)
-        return;
-    kill(pid_, SIGTERM);
-    int wstatus = 0;
-    for (int i = 0; i < 300; i++) {
-        if (waitpid(pid_, &wstatus, WNOHANG) == pid_) {
-            pid_ = -1;
-            // A simulator that crashed, or that a sanitizer stopped, would
-            // otherwise go unnoticed.
-            if (!WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0)
-                ADD_FAILURE() << "kestrel-sim did not end cleanly (status " << wstatus
-                              << "): " << dir_.read("sim.stderr");
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ADD_FAILURE() << "kestrel-sim did not stop on SIGTERM";
-    kill(pid_, SIGKILL);
-    waitpid(pid_, &wstatus, 0);
-    pid_ = -1;
+    stop_server(&pid_, "kestrel-sim", dir_.file("sim.stderr"));
 }
 
 std::vector<std::string> MsdSim::requests(const std::string &source) const {
@@ -531,6 +544,37 @@ std::string MsdSim::state(const std::string &key) const {
         return "";
     }
     return it->second;
+}
+
+// ---------------------------------------------------------------------------
+// kestreld
+// ---------------------------------------------------------------------------
+
+Kestreld::Kestreld(const std::vector<std::string> &args) {
+    std::vector<std::string> all = args;
+    all.push_back("--listen");
+    all.push_back("127.0.0.1:0");
+    pid_ = spawn_server(kestreld_binary(), all, dir_.file("out"), dir_.file("err"));
+    // Serving once the ready line is out; bounded.
+    const std::string ready = "kestreld: serving 127.0.0.1:";
+    for (int i = 0; i < 500 && port_ == 0; i++) {
+        std::string out = dir_.read("out");
+        size_t at = out.find(ready);
+        if (at != std::string::npos && out.find('\n', at) != std::string::npos)
+            port_ = atoi(out.c_str() + at + ready.size());
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (port_ == 0)
+        ADD_FAILURE() << "kestreld did not start serving: " << dir_.read("err");
+}
+
+Kestreld::~Kestreld() {
+    stop();
+}
+
+void Kestreld::stop() {
+    stop_server(&pid_, "kestreld", dir_.file("err"));
 }
 
 // ---------------------------------------------------------------------------

@@ -197,6 +197,25 @@ class MsdSim {
     int tcp_port_ = 0;
 };
 
+// kestreld serving on 127.0.0.1 (a free port) until the end of the test,
+// then stopped by its process id with SIGTERM; it must end with status 0.
+//   Kestreld server({"-T127.0.0.1", "-P" + std::to_string(sim.tcp_port())});
+//   server.port()             the port of channel 0
+class Kestreld {
+  public:
+    explicit Kestreld(const std::vector<std::string> &args);
+    ~Kestreld();
+    Kestreld(const Kestreld &) = delete;
+    Kestreld &operator=(const Kestreld &) = delete;
+    int port() const { return port_; }
+    void stop();
+
+  private:
+    ScratchDir dir_;
+    int pid_ = -1;
+    int port_ = 0;
+};
+
 // Runs kestrel with the given HID receivers (none when `sim` is null).
 RunResult run_kestrel(const std::vector<std::string> &args, const HidSim &sim,
                       RunOptions options = {});
@@ -218,6 +237,7 @@ inline long system_code(long posix, long windows) {
 // Paths of the built programs.
 std::string kestrel_binary();
 std::string sim_binary();
+std::string kestreld_binary();
 std::string hid_library();
 
 } // namespace e2e

@@ -170,7 +170,7 @@ TEST(InformationReport, ReceiverThatDoesNotAnswer) {
     MsdSim msd({.faults = {.silent = true}});
     RunResult r = run_kestrel({"-P" + msd.drive(), "-V"}, {.timeout_ms = 40000});
     std::string expected = with_answer_lines(kAllOnesReport, "USB IO timeout!\r\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, banner() + msd_open_text(msd.drive()) + expected);
     EXPECT_EQ(msd.requests(), kQueries); // the report goes on after every time-out
 }

@@ -203,7 +203,7 @@ TEST(UserMemoryCommand, StoresOneCellOrRefusesWhatWouldLandElsewhere) {
         sim.clear_requests();
         RunResult r = run_kestrel(c.args, sim);
         std::string name = c.args[0];
-        EXPECT_EQ(r.status, 0) << name;
+        EXPECT_EQ(r.status, c.err.empty() ? 0 : 1) << name; // every message here is a refusal
         EXPECT_EQ(r.out, banner() + hid_open_text() + c.printed) << name;
         if (c.err.empty())
             EXPECT_EQ(r.err, "") << name;
@@ -317,7 +317,7 @@ TEST(BackupFile, ReceiverFallingSilentLeavesTheOldBackupIntact) {
     sim.add_device({.faults = {.silent_after = 197}, .state = memory_state()});
     std::string file = dir.file("backup.txt");
     RunResult r = run_kestrel({"-wrf", file}, sim);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(dir.read("backup.txt"), old);
     EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{"backup.txt"});
     EXPECT_EQ(r.out.find("write to backup file"), std::string::npos);
@@ -358,7 +358,7 @@ TEST(BackupFile, FailedWriteLeavesTheOldBackupIntact) {
     std::string file = dir.file("backup.txt");
     RunResult r = run_process("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 1 && exec \"$0\" \"$@\"",
                                           kestrel_binary(), "-wrf", file, "-P" + msd.drive()});
-    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(dir.read("backup.txt"), old);
     EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{"backup.txt"});
     EXPECT_EQ(r.out.find("write to backup file"), std::string::npos);
@@ -390,8 +390,12 @@ TEST(BackupFile, FileNamesThatCannotBeUsed) {
     ScratchDir dir;
     const std::string long_name(300, 'n');
     const FileNameCase cases[] = {
-        {{"-wrf"}, "write to backup file: \r\n", ""},
-        {{"-wwf"}, "restore from backup file: \r\n", ""},
+        {{"-wrf"},
+         "write to backup file: \r\n",
+         "kestrel: -wrf has no file name: nothing was written"},
+        {{"-wwf"},
+         "restore from backup file: \r\n",
+         "kestrel: -wwf has no file name: nothing was restored"},
         {{"-wrf", dir.file("missing/backup.txt")},
          "",
          "Cannot open output file\n\r: No such file or directory\n"},
@@ -409,7 +413,7 @@ TEST(BackupFile, FileNamesThatCannotBeUsed) {
         sim.clear_requests();
         RunResult r = run_kestrel(c.args, sim, {.cwd = dir.path()});
         std::string name = c.args[0] + (c.args.size() > 1 ? " " + c.args[1].substr(0, 40) : "");
-        EXPECT_EQ(r.status, 0) << name;
+        EXPECT_EQ(r.status, 1) << name;
         EXPECT_EQ(r.out, banner() + hid_open_text() + c.printed) << name;
         if (c.err.empty())
             EXPECT_EQ(r.err, "") << name;
@@ -445,7 +449,7 @@ TEST(BackupFile, RestoreSendsNothingForLinesThatCannotBeStoredExactly) {
     HidSim sim;
     sim.add_device();
     RunResult r = run_kestrel({"-wwf", dir.file("b.txt")}, sim);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, banner() + hid_open_text() + "3 14100000 2 1 \n\r" +
                          "UM: cell= 3, freq=14100000 , mode=2, tvtr=1\n\r" + "7 21000000 3 0 \n\r" +
                          "UM: cell= 7, freq=21000000 , mode=3, tvtr=0\n\r" +

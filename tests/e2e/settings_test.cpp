@@ -125,6 +125,9 @@ struct SettingCase {
     // Where a 5-byte receiver differs: what it prints and where it ends.
     std::string out_5 = "";
     KeyValues state_5 = {};
+    // A value refused by its check ends the run with status 1.
+    int status = 0;
+    std::string err = "";
 };
 
 const SettingCase kCases[] = {
@@ -224,7 +227,10 @@ const SettingCase kCases[] = {
      {},
      kFeGainError + kFeGainError,
      {},
-     {{"fe_gain", "1"}}},
+     {{"fe_gain", "1"}},
+     "",
+     {},
+     1},
 
     // -A.
     {"AgcMask", {"-A3"}, {}, "", {"02 45 03 00 00 00 00"}, {{"agc_mask", "3"}}},
@@ -314,7 +320,10 @@ const SettingCase kCases[] = {
      {},
      "The Main Clock value is too low!\r\n",
      {},
-     {{"eeprom.0", "11520"}, {"eeprom.1", "784"}}},
+     {{"eeprom.0", "11520"}, {"eeprom.1", "784"}},
+     "",
+     {},
+     1},
     {"MainClockSaved",
      {"-M50000001"},
      {},
@@ -340,7 +349,10 @@ const SettingCase kCases[] = {
      {},
      "Wrong mode arg \n\rWrong mode arg \n\r",
      {},
-     {{"multichannel_mode", "0"}}},
+     {{"multichannel_mode", "0"}},
+     "",
+     {},
+     1},
 
     // -R and -S: the reset ends the run.
     {"ResetEndsTheRun",
@@ -364,7 +376,10 @@ const SettingCase kCases[] = {
      {},
      kResetEnd,
      {kReset},
-     {{"eeprom.6", "60928"}, {"eeprom.7", "2"}, {"resets", "1"}}},
+     {{"eeprom.6", "60928"}, {"eeprom.7", "2"}, {"resets", "1"}},
+     "",
+     {},
+     1},
     {"DiversitySampleRateSavedThenReset",
      {"-sd250000"},
      {},
@@ -384,7 +399,10 @@ const SettingCase kCases[] = {
      {},
      kResetEnd,
      {kReset},
-     {{"sample_rate", "192000"}, {"freq.0", "0"}, {"resets", "1"}}},
+     {{"sample_rate", "192000"}, {"freq.0", "0"}, {"resets", "1"}},
+     "",
+     {},
+     1},
 
     // -U.
     {"UsbModeDrive",
@@ -432,8 +450,8 @@ TEST_P(SettingsTest, PrintsSendsAndSets) {
     rx.settle();
 
     EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, c.err);
     const std::string &out = link == Link::Hid5 && !c.out_5.empty() ? c.out_5 : c.out;
     EXPECT_EQ(r.out, banner() + rx.open_text() + out);
     std::vector<std::string> expected;
@@ -475,7 +493,7 @@ INSTANTIATE_TEST_SUITE_P(EveryOption, SettingsTest, ::testing::ValuesIn(every_ca
 TEST(SilentReceiver, OperationsCarryOnAfterTheTimeOut) {
     Receiver rx(Link::Hid7, {}, {.silent = true});
     RunResult r = rx.run({"-F7000000", "-J?"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, banner() + rx.open_text() +
                          "RX Frequency 7000000 (Hz) for the channel 0\r\n"
                          "USB IO timeout!\r\n"
@@ -490,7 +508,7 @@ TEST(SilentReceiver, GainReadBackTakesTheTimeOutAsAllOnes) {
     Receiver rx(Link::Drive, {}, {.silent = true});
     RunResult r = rx.run({"-A?"});
     rx.settle();
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out,
               banner() + rx.open_text() +
                   "USB IO timeout!\r\n"

@@ -216,7 +216,7 @@ TEST(TcpFailure, RefusedConnectionEndsTheRun) {
 TEST(TcpFailure, ReceiverClosingMidRun) {
     MsdSim sim({.tcp = true, .tcp_faults = {.close_after = 1}});
     RunResult r = run_tcp(sim, {"-F1000000", "-F2000000", "-SN96000", "-J?"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.out, tcp_open_text(sim.tcp_port()) +
                          "RX Frequency 1000000 (Hz) for the channel 0\r\n"
@@ -232,7 +232,7 @@ TEST(TcpFailure, ReceiverClosingMidRun) {
 TEST(TcpFailure, SilentReceiverIsGivenUpWithinTheBound) {
     MsdSim sim({.faults = {.silent = true}, .tcp = true});
     RunResult r = run_tcp(sim, {"-F7000000", "-F8000000"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.out, tcp_open_text(sim.tcp_port()) +
                          "RX Frequency 7000000 (Hz) for the channel 0\r\n"

@@ -1,5 +1,6 @@
 // The connection to the receiver, exercised in-process over the drive files
 // of a scratch directory and through the tunnel hooks.
+#include "commands.h"
 #include "fe_interface.h"
 #include "platform/platform.h"
 
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -54,6 +56,7 @@ class DriveFiles : public ::testing::Test {
         EXPECT_EQ(hid_status, 2);
         EXPECT_EQ(HID_COMMAND_SIZE, 7);
     }
+    void TearDown() override { HID_Close(); }
     std::string drive;
 };
 
@@ -96,6 +99,46 @@ TEST_F(DriveFiles, ReceiverThatNeverAnswersEndsAsATimeOut) {
     EXPECT_LT(took, 5000u); // bounded, not forever
 }
 
+// The quiet answer read gives what the answer wait gives, and how the read
+// ended, and prints nothing.
+TEST_F(DriveFiles, QuietReadTellsAnswerTimeOutAndFailedLink) {
+    struct Case {
+        const char *what;
+        Sector answer; // all zero: none
+        bool close_first;
+        ack_reply expected;
+        int link_down;
+    } cases[] = {
+        {"generic", {6, 0x5D, 1, 2, 3, 4}, false, {FE_ANSWERED, 0x04030201, 6, 0x5D}, 0},
+        {"frequency", {7, 1, 2, 3, 4}, false, {FE_ANSWERED, 0, 7, -1}, 0},
+        {"silent", {}, false, {FE_TIMED_OUT, -1, 0, -1}, 0},
+        {"closed", {}, true, {FE_LINK_FAILED, -1, 0, -1}, 1},
+    };
+    for (const Case &c : cases) {
+        write_sector(drive + "command.in", c.answer);
+        if (c.close_first)
+            HID_Close();
+        testing::internal::CaptureStdout();
+        ack_reply r = read_ack_quiet();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << c.what;
+        EXPECT_EQ(r.result, c.expected.result) << c.what;
+        EXPECT_EQ(r.value, c.expected.value) << c.what;
+        EXPECT_EQ(r.kind, c.expected.kind) << c.what;
+        EXPECT_EQ(r.command, c.expected.command) << c.what;
+        EXPECT_EQ(ack_answered(), c.expected.result == FE_ANSWERED) << c.what;
+        EXPECT_EQ(HID_Link_Down(), c.link_down) << c.what;
+    }
+}
+
+// A receiver that restarts in the other USB mode ends the run by returning:
+// a long-running program goes on.
+TEST_F(DriveFiles, UsbModeThatRestartsTheReceiverReturns) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(set_usb_mode(2), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "SDR will be restarted in OpenHPSDR mode!\n\r");
+}
+
 TEST_F(DriveFiles, SecondOpenerOfTheSameDriveIsRefused) {
     plat_file other;
     EXPECT_FALSE(plat_file_open_exclusive((drive + "command.in").c_str(), &other));
@@ -112,6 +155,32 @@ TEST_F(DriveFiles, AnswerFlagWaitIsAboutOneSecondAfterAWrite) {
     start = plat_monotonic_ms();
     EXPECT_EQ(HID_wait_device_answer(), -1);
     EXPECT_GE(plat_monotonic_ms() - start, 1000u);
+}
+
+// Closing and resetting both release the drive, so that it can be opened
+// again by this process (a reconnect) or by another one.
+TEST_F(DriveFiles, CloseAndResetReleaseTheDriveForTheNextOpen) {
+    for (const char *how : {"close", "reset"}) {
+        if (how[0] == 'c') {
+            EXPECT_EQ(HID_Close(), 0);
+        } else {
+            SetMSDPath(drive.c_str());
+            HID_Reset_Connection_State();
+            EXPECT_EQ(Gpath_name[0], '\0') << how;
+        }
+        EXPECT_EQ(hid_status, 0) << how;
+        for (const char *name : {"command.in", "command.out"}) {
+            plat_file f;
+            EXPECT_TRUE(plat_file_open_exclusive((drive + name).c_str(), &f)) << how << name;
+            plat_file_close(&f);
+        }
+        SetMSDPath(drive.c_str());
+        char msg[128] = {0};
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(HID_Device_Reconnect(msg), 1) << how;
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(hid_status, 2) << how;
+    }
 }
 
 TEST(DriveOpen, FailuresLeaveNoTransportOpen) {
@@ -142,6 +211,48 @@ TEST(DriveOpen, FailuresLeaveNoTransportOpen) {
     EXPECT_EQ(HID_Device_Init_MSD(msg, too_long.c_str()), 0);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("too long"), std::string::npos);
     EXPECT_STREQ(msg, "Unable to open Input device!\r\n");
+}
+
+TEST(DriveOpen, LinksAndOtherNonRegularFilesAreRefused) {
+    std::string victim = make_drive() + "victim";
+    std::ofstream(victim) << "precious";
+    struct {
+        const char *file;
+        const char *kind;
+        const char *error_line;
+    } cases[] = {
+        {"command.in", "link", "Input file %scommand.in open  error 40\n\r"},
+        {"command.out", "link", "Output file error 40\n\r"},
+        {"command.in", "fifo", "Input file %scommand.in open  error 22\n\r"},
+        {"command.out", "directory", "Output file error 21\n\r"},
+    };
+    for (const auto &c : cases) {
+        std::string drive = make_drive();
+        std::string name = drive + c.file;
+        ASSERT_EQ(unlink(name.c_str()), 0);
+        std::string kind = c.kind;
+        ASSERT_EQ(kind == "link"   ? symlink(victim.c_str(), name.c_str())
+                  : kind == "fifo" ? mkfifo(name.c_str(), 0600)
+                                   : mkdir(name.c_str(), 0700),
+                  0);
+        char msg[128] = {0};
+        char error_line[512];
+        snprintf(error_line, sizeof error_line, c.error_line, drive.c_str());
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(HID_Device_Init_MSD(msg, drive.c_str()), 0) << c.file << " " << kind;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "The drive file " + name + " is a link or not a regular file: not opened\n" +
+                      error_line);
+        EXPECT_EQ(hid_status, 0);
+    }
+    // A drive directory reached through a link is fine: only the files count.
+    std::string drive = make_drive();
+    std::string link = drive.substr(0, drive.size() - 1) + "-link";
+    ASSERT_EQ(symlink(drive.c_str(), link.c_str()), 0);
+    char msg[128] = {0};
+    EXPECT_EQ(HID_Device_Init_MSD(msg, (link + "/").c_str()), 1);
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
 }
 
 TEST(ConnectionSettings, TextsAreCutTo255Characters) {

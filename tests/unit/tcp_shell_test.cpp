@@ -4,6 +4,7 @@
 // every wait.
 #include "tcp_shell.h"
 
+#include "commands.h"
 #include "fe_interface.h"
 #include "platform/net.h"
 #include "platform/platform.h"
@@ -259,7 +260,9 @@ TEST_F(TcpLink, ReportTravelsThroughTheTunnelAndItsAnswerIsStored) {
     char buf[64] = {0};
     ASSERT_EQ(HID_Read_Data(buf), 7);
     EXPECT_EQ(Bytes(buf, buf + 7), Bytes(answer_msg.begin() + 2, answer_msg.end()));
+    EXPECT_EQ(HID_Last_Exchange(), FE_ANSWERED);
     EXPECT_EQ(HID_Read_Data(buf), 0); // taken once
+    EXPECT_EQ(HID_Last_Exchange(), FE_TIMED_OUT);
     close_tcp();
     ASSERT_EQ(r.finish().size(), 1u);
     EXPECT_EQ(r.finish()[0], (Bytes{0x09, 0xE0, 0x02, 0x5D, 0, 0, 0, 0, 0}));
@@ -351,9 +354,12 @@ TEST_F(TcpLink, SilentReceiverFailsWithinTheAnswerBound) {
     EXPECT_EQ(o.err, code_line("recv", ETIMEDOUT));
     EXPECT_GE(ms, TCP_ANSWER_TIMEOUT_MS - 50);
     EXPECT_LT(ms, TCP_ANSWER_TIMEOUT_MS + 1000);
-    // The link is down now: the next message fails at once.
+    // A time-out, and the link is down now: the next message fails at once.
+    EXPECT_EQ(tcp_last_result(), FE_TIMED_OUT);
+    EXPECT_EQ(HID_Link_Down(), 1);
     o = capture([] { EXPECT_EQ(tcp_send_frequency(7000000, 0), -1); });
     EXPECT_EQ(o.err, code_line("send", EBADF));
+    EXPECT_EQ(tcp_last_result(), FE_LINK_FAILED);
 }
 
 // The receiver answers one message and closes on the second: that message
@@ -363,8 +369,12 @@ TEST_F(TcpLink, ClosedLinkFailsEveryLaterMessageAndWritesNowhereElse) {
     LoopbackReceiver r({answer(CONTROL_ANSWER), Reply{Reply::Close, {}, 0, 0}});
     open(r);
     EXPECT_EQ(tcp_send_frequency(1000, 0), 0);
+    EXPECT_EQ(tcp_last_result(), FE_ANSWERED);
+    EXPECT_EQ(HID_Link_Down(), 0);
     Output o = capture([] { EXPECT_EQ(tcp_send_frequency(2000, 0), -1); });
     EXPECT_EQ(o.err, code_line("recv", 0));
+    EXPECT_EQ(tcp_last_result(), FE_LINK_FAILED);
+    EXPECT_EQ(HID_Link_Down(), 1);
 
     char path[] = "/tmp/kestrel-tcp-XXXXXX";
     int file = mkstemp(path);
@@ -373,6 +383,7 @@ TEST_F(TcpLink, ClosedLinkFailsEveryLaterMessageAndWritesNowhereElse) {
         EXPECT_EQ(tcp_send_frequency(3000, 0), -1);
         unsigned char report[7] = {0x02, 0x5D};
         EXPECT_EQ(HID_Write_Data(report), 1);
+        EXPECT_EQ(read_ack_quiet().result, FE_LINK_FAILED);
     });
     EXPECT_EQ(o.err, code_line("send", EBADF) + code_line("send", EBADF));
     EXPECT_EQ(lseek(file, 0, SEEK_END), 0);

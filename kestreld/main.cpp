@@ -1,0 +1,333 @@
+// kestreld: keeps one receiver open and serves it to network radio clients
+// (Hamlib's "NET rigctl": gpredict, WSJT-X, fldigi, loggers, rigctl, Python).
+// Channel n of the receiver is served on port PORT+n. One thread: requests
+// from all clients are executed one at a time, each exchange with the
+// receiver bounded; sockets never block.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "cmdline.h"
+#include "fe_interface.h"
+#include "main.h"
+#include "platform/net.h"
+#include "platform/platform.h"
+#include "platform/serve.h"
+#include "rig.h"
+#include "rigctl.h"
+
+namespace {
+
+constexpr uint16_t DEFAULT_PORT = 4532;
+constexpr size_t MAX_CLIENTS = 32;
+// A request line longer than this is refused whole (one "RPRT -1").
+constexpr size_t MAX_LINE = 1024;
+// Replies not yet taken by a client: beyond this its requests wait.
+constexpr size_t MAX_PENDING_OUTPUT = 16384;
+
+struct client {
+    plat_tcp sock;
+    rigctl_client state;
+    char in[MAX_LINE];
+    size_t in_len = 0;
+    bool overlong = false; // the line being received went past MAX_LINE
+    std::string out;
+    bool closing = false; // close once the output is sent
+};
+
+plat_tcp listeners[RIGCTL_MAX_CHANNELS];
+int channel_count = 1;
+client *clients[MAX_CLIENTS];
+
+const char usage[] =
+    "Usage: kestreld [-N<serial>] [-P<dir>/] [-T<address> [-P<port>]]\n"
+    "                [--listen ADDRESS:PORT] [--channels N]\n"
+    "Serves the receiver to Hamlib network radio clients (NET rigctl).\n"
+    "  -N<serial>            the USB receiver with this serial number\n"
+    "  -P<dir>/              the receiver's drive mounted at <dir>/\n"
+    "  -T<address> -P<port>  the networked receiver at <address>:<port> (port 50000)\n"
+    "  --listen ADDRESS:PORT where clients connect (default 127.0.0.1:4532)\n"
+    "  --channels N          serve channels 0 to N-1 on ports PORT to PORT+N-1 (1 to 4)\n"
+    "  --help, --version\n"
+    "See kestreld(1). The protocol has no authentication: listen on loopback only\n"
+    "unless the network is trusted.\n";
+
+// Reads "ADDRESS:PORT" into the address (network byte order) and port.
+char listen_host[64] = "127.0.0.1";
+
+bool parse_listen(const char *text, uint32_t *addr_be, long *port) {
+    const char *colon = strrchr(text, ':');
+    if (colon == nullptr || colon == text || static_cast<size_t>(colon - text) >= 64)
+        return false;
+    char host[64];
+    memcpy(host, text, static_cast<size_t>(colon - text));
+    host[colon - text] = '\0';
+    char *end = nullptr;
+    *port = strtol(colon + 1, &end, 10);
+    if (colon[1] < '0' || colon[1] > '9' || *end != '\0' || *port < 0 || *port > 65535 ||
+        !plat_ipv4_parse(host, addr_be))
+        return false;
+    memcpy(listen_host, host, sizeof host);
+    return true;
+}
+
+void drop_client(size_t i) {
+    plat_tcp_close(&clients[i]->sock);
+    delete clients[i];
+    clients[i] = nullptr;
+}
+
+void accept_clients(int channel) {
+    for (;;) {
+        plat_tcp sock;
+        if (plat_accept(&listeners[channel], &sock) != 1)
+            return;
+        size_t free_slot = MAX_CLIENTS;
+        for (size_t i = 0; i < MAX_CLIENTS && free_slot == MAX_CLIENTS; i++)
+            if (clients[i] == nullptr)
+                free_slot = i;
+        if (free_slot == MAX_CLIENTS) {
+            plat_tcp_close(&sock); // full: the client sees its connection closed at once
+            continue;
+        }
+        client *c = new client;
+        c->sock = sock;
+        c->state.channel = channel;
+        clients[free_slot] = c;
+    }
+}
+
+// Sends what the client's socket takes now; false when the client is gone.
+bool flush_output(client *c) {
+    while (!c->out.empty()) {
+        long n = plat_send_now(&c->sock, c->out.data(), c->out.size());
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        c->out.erase(0, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// Executes the first whole request line waiting in the client's input, if
+// any, and starts sending its reply. Returns true when a line was taken.
+bool execute_one_line(client *c) {
+    if (c->closing || c->out.size() + RIGCTL_MAX_REPLY > MAX_PENDING_OUTPUT)
+        return false;
+    char *nl = static_cast<char *>(memchr(c->in, '\n', c->in_len));
+    if (nl == nullptr)
+        return false;
+    size_t length = static_cast<size_t>(nl - c->in);
+    if (c->overlong) {
+        c->overlong = false;
+        c->out.append("RPRT -1\n");
+    } else if (!rigctl_execute(&c->state, c->in, length, &c->out)) {
+        c->closing = true;
+    }
+    c->in_len -= length + 1;
+    memmove(c->in, nl + 1, c->in_len);
+    return true;
+}
+
+// Takes what the client sent. False when the client closed or failed.
+bool receive_input(client *c) {
+    for (;;) {
+        if (c->in_len == sizeof c->in) {
+            // No end of line in a whole buffer: the line is too long. Its
+            // bytes are dropped up to its end, which gets one refusal.
+            char *nl = static_cast<char *>(memchr(c->in, '\n', c->in_len));
+            if (nl != nullptr)
+                return true; // lines are waiting to be executed first
+            c->overlong = true;
+            c->in_len = 0;
+        }
+        long n = plat_recv_now(&c->sock, c->in + c->in_len, sizeof c->in - c->in_len);
+        if (n == -1)
+            return true;
+        if (n <= 0)
+            return false;
+        c->in_len += static_cast<size_t>(n);
+        if (c->overlong) {
+            char *nl = static_cast<char *>(memchr(c->in, '\n', c->in_len));
+            if (nl == nullptr) {
+                c->in_len = 0;
+            } else {
+                // Keep the end of line of the long line, so it gets its reply.
+                size_t keep = c->in_len - static_cast<size_t>(nl - c->in);
+                memmove(c->in, nl, keep);
+                c->in_len = keep;
+            }
+        }
+    }
+}
+
+void serve(void) {
+    plat_wait_item items[RIGCTL_MAX_CHANNELS + MAX_CLIENTS];
+    client *item_client[RIGCTL_MAX_CHANNELS + MAX_CLIENTS];
+    while (!plat_stop_requested()) {
+        // Whole lines waiting: executed one per client in turn before waiting.
+        bool busy = false;
+        for (client *c : clients)
+            if (c != nullptr && !c->closing &&
+                c->out.size() + RIGCTL_MAX_REPLY <= MAX_PENDING_OUTPUT &&
+                memchr(c->in, '\n', c->in_len) != nullptr)
+                busy = true;
+        size_t n = 0;
+        for (int ch = 0; ch < channel_count; ch++) {
+            item_client[n] = nullptr;
+            items[n++] = plat_wait_item{&listeners[ch], true, false};
+        }
+        for (client *c : clients) {
+            if (c == nullptr)
+                continue;
+            item_client[n] = c;
+            bool room = c->in_len < sizeof c->in || memchr(c->in, '\n', c->in_len) == nullptr;
+            items[n++] = plat_wait_item{&c->sock, !c->closing && room, !c->out.empty()};
+        }
+        if (plat_serve_wait(items, n, busy ? 0 : -1) < 0)
+            break;
+        for (size_t i = 0; i < n; i++) {
+            if (item_client[i] == nullptr) {
+                if (items[i].readable)
+                    accept_clients(static_cast<int>(i));
+                continue;
+            }
+            client *c = item_client[i];
+            bool alive = true;
+            if (items[i].readable)
+                alive = receive_input(c);
+            if (alive && items[i].writable)
+                alive = flush_output(c);
+            if (!alive)
+                c->closing = true, c->out.clear(), c->in_len = 0;
+        }
+        for (size_t i = 0; i < MAX_CLIENTS; i++) {
+            client *c = clients[i];
+            if (c == nullptr)
+                continue;
+            if (execute_one_line(c) && !flush_output(c))
+                c->closing = true, c->out.clear();
+            if (c->closing && c->out.empty())
+                drop_client(i);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    char serial[256] = {0}, path[256] = {0}, address[256] = {0};
+    bool tcp = false;
+    uint32_t listen_addr = 0;
+    long listen_port = DEFAULT_PORT;
+    plat_ipv4_parse("127.0.0.1", &listen_addr);
+    for (int i = 1; i < argc; i++) {
+        const char *a = argv[i];
+        const char *value = nullptr;
+        if (strcmp(a, "--help") == 0) {
+            fputs(usage, stdout);
+            return 0;
+        }
+        if (strcmp(a, "--version") == 0) {
+            printf("kestreld %s\n", kestrel_version);
+            return 0;
+        }
+        if (strncmp(a, "--listen", 8) == 0 || strncmp(a, "--channels", 10) == 0) {
+            bool is_listen = a[2] == 'l';
+            const char *rest = a + (is_listen ? 8 : 10);
+            if (rest[0] == '=')
+                value = rest + 1;
+            else if (rest[0] == '\0' && i + 1 < argc)
+                value = argv[++i];
+            if (value == nullptr) {
+                fprintf(stderr, "kestreld: %s needs a value\n%s", a, usage);
+                return 2;
+            }
+            if (is_listen && !parse_listen(value, &listen_addr, &listen_port)) {
+                fprintf(stderr, "kestreld: --listen %s: not an IPv4 ADDRESS:PORT\n", value);
+                return 2;
+            }
+            if (!is_listen) {
+                char *end = nullptr;
+                long n = strtol(value, &end, 10);
+                if (*end != '\0' || n < 1 || n > RIGCTL_MAX_CHANNELS) {
+                    fprintf(stderr, "kestreld: --channels %s: 1 to %d\n", value,
+                            RIGCTL_MAX_CHANNELS);
+                    return 2;
+                }
+                channel_count = static_cast<int>(n);
+            }
+            continue;
+        }
+        char letter = a[0] == '-' ? static_cast<char>(a[1] & ~0x20) : 0;
+        if (letter == 'N')
+            scan_word(arg_at(a, 2), serial, sizeof serial);
+        else if (letter == 'P')
+            scan_word(arg_at(a, 2), path, sizeof path);
+        else if (letter == 'T') {
+            scan_word(arg_at(a, 2), address, sizeof address);
+            tcp = true;
+        } else {
+            fprintf(stderr, "kestreld: unknown option %s\n%s", a, usage);
+            return 2;
+        }
+    }
+    if (listen_port + channel_count - 1 > 65535 || (listen_port == 0 && channel_count > 1)) {
+        fprintf(stderr, "kestreld: ports %ld to %ld do not all exist\n", listen_port,
+                listen_port + channel_count - 1);
+        return 2;
+    }
+
+    // The receiver, reached as kestrel reaches it.
+    static wchar_t wide_serial[256];
+    if (serial[0] != '\0' && mbstowcs(wide_serial, serial, 255) != static_cast<size_t>(-1))
+        Set_USB_Serial_number(wide_serial);
+    uint16_t rx_port = 50000;
+    if (tcp) {
+        if (address[0] == '\0')
+            snprintf(address, sizeof address, "%s", default_ip_address);
+        int64_t p = 0;
+        if (path[0] >= '0' && path[0] <= '9' && scan_decimal(path, &p))
+            rx_port = static_cast<uint16_t>(static_cast<uint64_t>(p));
+        rig_configure(address, rx_port);
+    } else {
+        SetMSDPath(path);
+        rig_configure(nullptr, 0);
+    }
+
+    if (!plat_stop_signals_install()) {
+        fputs("kestreld: cannot set up the stop signals\n", stderr);
+        return 1;
+    }
+    for (int ch = 0; ch < channel_count; ch++) {
+        uint16_t port = static_cast<uint16_t>(listen_port + ch);
+        if (!plat_listen(&listeners[ch], listen_addr, port)) {
+            fprintf(stderr, "kestreld: cannot listen on port %u: error %ld\n", port,
+                    plat_last_error());
+            return 1;
+        }
+        if (listen_port == 0)
+            listen_port = plat_local_port(&listeners[ch]);
+    }
+    if (!plat_ipv4_is_loopback(listen_addr))
+        fputs("kestreld: listening beyond this machine; the protocol has no authentication\n",
+              stderr);
+    if (rig_open() != RIG_OK)
+        fputs("kestreld: the receiver cannot be opened now; each request tries again\n", stderr);
+    printf("kestreld: serving %s:%ld channels %d\n", listen_host, listen_port, channel_count);
+    fflush(stdout);
+
+    serve();
+
+    for (size_t i = 0; i < MAX_CLIENTS; i++)
+        if (clients[i] != nullptr)
+            drop_client(i);
+    for (int ch = 0; ch < channel_count; ch++)
+        plat_tcp_close(&listeners[ch]);
+    rig_close();
+    return 0;
+}

@@ -1,0 +1,37 @@
+// kestreld's one receiver: opened once, kept open, reopened by the next
+// request after a link failure. Every exchange is one report and its answer,
+// bounded like kestrel's (1 s over USB HID and the drive files, 3 s over
+// TCP). Results are Hamlib's status codes.
+#pragma once
+
+#include <cstdint>
+
+constexpr int RIG_OK = 0;
+constexpr int RIG_EINVAL = -1;   // a value the receiver cannot take
+constexpr int RIG_ETIMEOUT = -5; // the receiver did not answer in time
+constexpr int RIG_EIO = -6;      // the link failed or cannot be opened
+constexpr int RIG_ENAVAIL = -11; // the receiver has no such function
+
+// How the receiver is reached: over TCP at `ip`:`port`, or (ip null) over
+// USB HID and then the drive files, as kestrel opens it (serial number and
+// drive path from Set_USB_Serial_number and SetMSDPath).
+void rig_configure(const char *ip, uint16_t port);
+
+// Opens the receiver when it is not open. RIG_OK or RIG_EIO.
+int rig_open(void);
+void rig_close(void);
+bool rig_is_open(void);
+
+// The centre frequency of a channel: set, and read back with the receiver's
+// frequency query (RIG_OK with *hz 0 when the receiver answers without a
+// frequency).
+int rig_set_frequency(int channel, uint32_t hz);
+int rig_get_frequency(int channel, uint32_t *hz);
+
+// The RF gain code of a channel, and the four channels' codes read back
+// (channel 0 in the lowest byte), as -A? reads them.
+int rig_set_rf_gain(int channel, int code);
+int rig_get_rf_gains(uint32_t *codes);
+
+// The AGC mask: bit n switches the AGC of channel n on.
+int rig_set_agc_mask(int mask);

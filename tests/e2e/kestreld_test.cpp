@@ -1,0 +1,254 @@
+// kestreld against clients that were written elsewhere (Hamlib's rigctl,
+// Hamlib's Python binding) and against a raw client that behaves like
+// gpredict. Every check also looks at the simulated receiver.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace e2e;
+
+namespace {
+
+// One connection; each request gets one receive, as gpredict reads.
+class Client {
+  public:
+    explicit Client(int port) {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    }
+    ~Client() { close(fd_); }
+    void send_text(const std::string &text) {
+        EXPECT_EQ(send(fd_, text.data(), text.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(text.size()));
+    }
+    std::string receive(int timeout_ms) {
+        pollfd p{fd_, POLLIN, 0};
+        char buf[65536];
+        if (poll(&p, 1, timeout_ms) != 1)
+            return "(no reply)";
+        ssize_t n = recv(fd_, buf, sizeof buf, 0);
+        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "(closed)";
+    }
+    std::string ask(const std::string &line, int timeout_ms = 1000) {
+        send_text(line + "\n");
+        return receive(timeout_ms);
+    }
+
+  private:
+    int fd_;
+};
+
+long ms_since(std::chrono::steady_clock::time_point t) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t)
+            .count());
+}
+
+// The networked receiver simulated on 127.0.0.1 and kestreld serving it.
+struct Served {
+    explicit Served(MsdOptions options = {.tcp = true})
+        : sim(options), server({"-T127.0.0.1", "-P" + std::to_string(sim.tcp_port())}) {}
+    MsdSim sim;
+    Kestreld server;
+};
+
+struct Row {
+    std::string request;
+    std::string reply;
+    std::string key; // simulated receiver state after the request ("" : no report sent)
+    std::string value;
+};
+
+// The receiver state that a row expects; no report at all for key "".
+void check_receiver(const Served &s, const Row &row, size_t reports_before) {
+    if (row.key.empty())
+        EXPECT_EQ(s.sim.request_lines().size(), reports_before) << row.request;
+    else
+        EXPECT_EQ(s.sim.state(row.key), row.value) << row.request;
+}
+
+const std::vector<Row> client_rows = {
+    {"F 7100000", "", "freq.0", "7100000"},
+    {"f", "7100000\n", "freq.0", "7100000"},
+    {"L RF 1", "", "rfgain.0", "120"},
+    {"l RF", "1.000000\n", "rfgain.0", "120"},
+    {"L RF 0.4", "", "rfgain.0", "48"},
+    {"L AGC 6", "", "agc_mask", "1"},
+    {"l AGC", "6\n", "", ""},
+    {"L AGC 0", "", "agc_mask", "0"},
+    {"M LSB 1800", "", "", ""},
+    {"m", "LSB\n1800\n", "", ""},
+    {"v", "VFOA\n", "", ""},
+};
+
+TEST(Kestreld, HamlibRigctl) {
+    Served s;
+    for (const Row &row : client_rows) {
+        size_t before = s.sim.request_lines().size();
+        std::vector<std::string> args = {"-m", "2", "-r",
+                                         "127.0.0.1:" + std::to_string(s.server.port())};
+        for (size_t at = 0, end; at < row.request.size(); at = end + 1) {
+            end = row.request.find(' ', at);
+            end = end == std::string::npos ? row.request.size() : end;
+            args.push_back(row.request.substr(at, end - at));
+        }
+        RunResult r = run_process("/usr/bin/rigctl", args, {.timeout_ms = 5000});
+        EXPECT_EQ(r.out, row.reply) << row.request << "\n" << r.err;
+        EXPECT_LT(r.elapsed_ms, 3000) << row.request;
+        // rigctl's own start-up asks (f, v, s, m ...) reach the receiver too
+        if (!row.key.empty())
+            check_receiver(s, row, before);
+    }
+    RunResult t = run_process(
+        "/usr/bin/rigctl", {"-m", "2", "-r", "127.0.0.1:" + std::to_string(s.server.port()), "t"},
+        {.timeout_ms = 5000});
+    EXPECT_NE(t.out.find("Feature not available"), std::string::npos) << t.out;
+}
+
+TEST(Kestreld, HamlibPython) {
+    Served s;
+    const std::string script = R"(
+import sys, Hamlib
+Hamlib.rig_set_debug(Hamlib.RIG_DEBUG_NONE)
+r = Hamlib.Rig(Hamlib.RIG_MODEL_NETRIGCTL)
+r.set_conf("rig_pathname", "127.0.0.1:" + sys.argv[1])
+r.open()
+r.set_freq(Hamlib.RIG_VFO_CURR, 7200000)
+r.set_level("RF", 0.2)
+rf = r.get_level_f("RF")
+r.set_level("AGC", 6)
+r.set_mode(Hamlib.RIG_MODE_CW, 500)
+print(int(r.get_freq()), "%.6f" % rf, r.get_level_i("AGC"), r.get_mode(), r.get_vfo() == Hamlib.RIG_VFO_A)
+r.get_ptt()
+print(r.error_status)
+r.close()
+)";
+    RunResult r = run_process("/usr/bin/python3", {"-c", script, std::to_string(s.server.port())},
+                              {.timeout_ms = 10000});
+    EXPECT_EQ(r.out, "7200000 0.200000 6 [2, 500] True\n-11\n") << r.err;
+    EXPECT_LT(r.elapsed_ms, 5000);
+    EXPECT_EQ(s.sim.state("freq.0"), "7200000");
+    EXPECT_EQ(s.sim.state("rfgain.0"), "24");
+    EXPECT_EQ(s.sim.state("agc_mask"), "1");
+}
+
+// gpredict's way: set_vfo_opt, chk_vfo, frequencies with two blanks, AOS and
+// LOS, one receive per command, set replies starting with "RPRT 0".
+TEST(Kestreld, GpredictLikeClient) {
+    Served s;
+    Client c(s.server.port());
+    EXPECT_EQ(c.ask("\\set_vfo_opt 1").rfind("RPRT 0", 0), 0u);
+    EXPECT_EQ(c.ask("\\chk_vfo"), "0\n");
+    EXPECT_EQ(c.ask("AOS").rfind("RPRT 0", 0), 0u);
+    for (const char *hz : {"145800000", "145799123", "437800000"}) {
+        EXPECT_EQ(c.ask(std::string("F  ") + hz).rfind("RPRT 0", 0), 0u);
+        EXPECT_EQ(s.sim.state("freq.0"), hz);
+        EXPECT_EQ(c.ask("f"), std::string(hz) + "\n");
+    }
+    EXPECT_EQ(c.ask("LOS").rfind("RPRT 0", 0), 0u);
+}
+
+// Answers whose wrong form breaks a client's open or leaves it waiting;
+// each must come whole in one receive, within a second.
+TEST(Kestreld, KnownTraps) {
+    Served s;
+    Client c(s.server.port());
+    const std::vector<Row> rows = {
+        {"\\get_powerstat", "1\n"},
+        {"\\chk_vfo", "0\n"},
+        {"\\get_lock_mode", "0\nRPRT 0\n"},
+        {"t", "RPRT -11\n"},
+        {"T 1", "RPRT -11\n"},
+        {"\\halt", "RPRT -11\n"},
+        {"+\\get_freq", "get_freq:\nRPRT -11\n"}, // nothing set, the receiver says 0: never 0
+        {";F 14100000.000000", "set_freq: 14100000.000000;RPRT 0\n"},
+        {"|f", "get_freq:|Frequency: 14100000|RPRT 0\n"},
+        {",\\get_mode", "get_mode:,Mode: USB,Passband: 2400,RPRT 0\n"},
+        {"+s", "get_split_vfo:\nSplit: 0\nTX VFO: VFOA\nRPRT 0\n"},
+    };
+    for (const Row &row : rows) {
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.ask(row.request), row.reply) << row.request;
+        EXPECT_LT(ms_since(start), 1000) << row.request;
+    }
+    std::string dump = c.ask("\\dump_state");
+    EXPECT_EQ(dump.rfind("1\n", 0), 0u);
+    EXPECT_NE(dump.find("\n1.000000 4294967295.000000 "), std::string::npos) << dump;
+    EXPECT_NE(dump.find("\nhas_get_vfo=1\n"), std::string::npos);
+    EXPECT_EQ(dump.substr(dump.size() - 6), "\ndone\n");
+    EXPECT_EQ(dump.find('\r'), std::string::npos);
+    EXPECT_EQ(s.sim.state("freq.0"), "14100000");
+}
+
+TEST(Kestreld, FrequenciesRefusedOrRounded) {
+    Served s;
+    Client c(s.server.port());
+    const std::vector<Row> rows = {
+        {"F 7000000.6", "RPRT 0\n", "freq.0", "7000001"},
+        {"F 0", "RPRT -1\n", "freq.0", "7000001"},
+        {"F -7000000", "RPRT -1\n", "freq.0", "7000001"},
+        {"F 4294967296", "RPRT -1\n", "freq.0", "7000001"},
+        {"F 0x1000", "RPRT -1\n", "freq.0", "7000001"},
+        {"F 4294967295", "RPRT 0\n", "freq.0", "4294967295"},
+        {"L RF 1.5", "RPRT -1\n", "rfgain.0", "64"},
+        {"L AGC 3", "RPRT -1\n", "agc_mask", "0"},
+        {"M NONSENSE 2400", "RPRT -1\n", "", ""},
+        {"V VFOB", "RPRT -1\n", "", ""},
+    };
+    for (const Row &row : rows) {
+        size_t before = s.sim.request_lines().size();
+        EXPECT_EQ(c.ask(row.request), row.reply) << row.request;
+        check_receiver(s, row, before);
+    }
+}
+
+// A silent receiver costs one bound; a broken link answers -6 and is opened
+// again by the next request.
+TEST(Kestreld, ReceiverFaults) {
+    {
+        Served s({.faults = {.silent = true}, .tcp = true});
+        Client c(s.server.port());
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.ask("l RF", 5000), "RPRT -5\n");
+        EXPECT_LT(ms_since(start), 3500);
+    }
+    Served s({.tcp = true, .tcp_faults = {.close_after = 1}});
+    Client c(s.server.port());
+    EXPECT_EQ(c.ask("F 7000000"), "RPRT 0\n");
+    EXPECT_EQ(c.ask("L RF 1"), "RPRT -6\n");
+    EXPECT_EQ(c.ask("F 7050000"), "RPRT 0\n");
+    EXPECT_EQ(s.sim.state("freq.0"), "7050000");
+}
+
+// An endless line and a client that never reads hold nobody else up.
+TEST(Kestreld, GreedyClientsStallNobody) {
+    Served s;
+    Client endless(s.server.port()), deaf(s.server.port()), polite(s.server.port());
+    endless.send_text(std::string(200000, 'F'));
+    std::string dumps;
+    for (int i = 0; i < 200; i++)
+        dumps += "\\dump_state\n";
+    for (int i = 0; i < 20; i++)
+        deaf.send_text(dumps);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(polite.ask("F 7000000"), "RPRT 0\n");
+    EXPECT_LT(ms_since(start), 1000);
+    EXPECT_EQ(s.sim.state("freq.0"), "7000000");
+    EXPECT_EQ(endless.ask(""), "RPRT -1\n");
+}
+
+} // namespace
