@@ -4,10 +4,10 @@
 #   scripts/package                        kestrel_<version>_<arch>.deb
 #
 # Layout under the install prefix:
-#   bin/kestrel, bin/kestrel-sim
-#   share/man/man1/kestrel.1.gz, share/man/man1/kestrel-sim.1.gz
+#   bin/kestrel, bin/kestreld, bin/kestrel-sim
+#   share/man/man1/kestrel.1.gz, kestreld.1.gz, kestrel-sim.1.gz
 #   lib/udev/rules.d/60-kestrel.rules       (udev reads it under /usr only)
-#   share/bash-completion/completions/kestrel
+#   share/bash-completion/completions/kestrel (and kestreld, kestrel-sim)
 #   share/doc/kestrel/copyright, share/doc/kestrel/changelog.gz
 
 set(KESTREL_DIST_DIR ${CMAKE_CURRENT_LIST_DIR}/../dist)
@@ -26,7 +26,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 
 # Man pages and the changelog are installed compressed, as Debian wants them;
 # gzip -n keeps the output the same from build to build.
-set(KESTREL_MAN_PAGES kestrel.1)
+set(KESTREL_MAN_PAGES kestrel.1 kestreld.1)
 if(TARGET kestrel-sim)
   list(APPEND KESTREL_MAN_PAGES kestrel-sim.1)
 endif()
@@ -59,6 +59,8 @@ install(FILES ${KESTREL_DIST_DIR}/60-kestrel.rules DESTINATION ${KESTREL_UDEV_RU
 # name of the program whose word is completed first.
 install(FILES ${KESTREL_DIST_DIR}/kestrel.bash-completion
         DESTINATION ${KESTREL_BASH_COMPLETION_DIR} RENAME kestrel)
+install(FILES ${KESTREL_DIST_DIR}/kestrel.bash-completion
+        DESTINATION ${KESTREL_BASH_COMPLETION_DIR} RENAME kestreld)
 if(TARGET kestrel-sim)
   install(FILES ${KESTREL_DIST_DIR}/kestrel.bash-completion
           DESTINATION ${KESTREL_BASH_COMPLETION_DIR} RENAME kestrel-sim)
@@ -83,6 +85,9 @@ software-defined radio receivers from the command line, reads back what
 they store, and backs up their user memory cells. It reaches the receiver
 over USB HID, over two command files on the receiver's USB drive, or over
 TCP.
+.
+kestreld keeps a receiver open and serves it to Hamlib network radio
+clients (NET rigctl): gpredict, WSJT-X, fldigi, loggers and Python.
 .
 kestrel-sim, a simulated receiver, lets every command be tried without
 hardware. A udev rules file gives the logged-in user access to the
@@ -117,7 +122,7 @@ if(KESTREL_BUILD_TESTS)
            COMMAND bash ${KESTREL_DIST_TESTS}/completion_test.sh ${KESTREL_DIST_DIR}/kestrel.bash-completion)
   add_test(NAME dist_man_pages
            COMMAND bash ${KESTREL_DIST_TESTS}/man_pages_test.sh ${CMAKE_SOURCE_DIR} ${KESTREL_HAS_SIM}
-                   ${KESTREL_SIM_FILE})
+                   "${KESTREL_SIM_FILE}" $<TARGET_FILE:kestreld>)
   add_test(NAME dist_install_layout
            COMMAND bash ${KESTREL_DIST_TESTS}/install_layout_test.sh ${CMAKE_BINARY_DIR} ${KESTREL_HAS_SIM})
   add_test(NAME dist_package

@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/serve.h"
 #include "rig.h"
+#include "tcp_shell.h"
 #include "rigctl.h"
 
 namespace {
@@ -282,7 +283,10 @@ int main(int argc, char **argv) {
         return 2;
     }
 
-    // The receiver, reached as kestrel reaches it.
+    // The receiver, reached as kestrel reaches it, without kestrel's console
+    // texts: standard output carries only the ready line.
+    HID_Set_Console_Quiet(1);
+    tcp_set_console_quiet(1);
     static wchar_t wide_serial[256];
     if (serial[0] != '\0' && mbstowcs(wide_serial, serial, 255) != static_cast<size_t>(-1))
         Set_USB_Serial_number(wide_serial);

@@ -52,9 +52,9 @@ struct mode_name {
 constexpr mode_name modes[] = {
     {"AM", 0x1},      {"CW", 0x2},       {"USB", 0x4},      {"LSB", 0x8},
     {"RTTY", 0x10},   {"FM", 0x20},      {"WFM", 0x40},     {"CWR", 0x80},
-    {"RTTYR", 0x100}, {"PKTLSB", 0x400}, {"PKTUSB", 0x800}, {"PKTFM", 0x1000},
+    {"RTTYR", 0x100}, {"PKTLSB", 0x400}, {"PKTUSB", 0x800},
 };
-constexpr unsigned MODE_BITS = 0x1DFF;
+constexpr unsigned MODE_BITS = 0xDFF;
 constexpr unsigned LEVEL_RF = 0x10;
 constexpr unsigned LEVEL_AGC = 0x20000;
 
@@ -293,7 +293,7 @@ void put_dump_state(reply_writer &w) {
     put("0x182 500");
     put("0x110 300");
     put("0x1 6000");
-    put("0x1020 12000");
+    put("0x20 12000");
     put("0x40 230000");
     put("0 0");
     put("0");   // no RIT

@@ -34,6 +34,9 @@ static char found_path[sizeof Gpath_name];
 // it was opened.
 static int last_exchange = FE_ANSWERED;
 static bool transport_failed = false;
+// Set by a program that has a console of its own (kestreld): the open then
+// prints nothing on standard output.
+static bool console_quiet = false;
 
 void HID_Reset_Connection_State(void) {
     HID_Close();
@@ -52,6 +55,7 @@ void HID_Reset_Connection_State(void) {
     memset(found_path, 0, sizeof found_path);
     last_exchange = FE_ANSWERED;
     transport_failed = false;
+    console_quiet = false;
 }
 
 namespace {
@@ -83,7 +87,8 @@ void put_msg(char *msg, const char *text) {
 unsigned char *new_sector(void) {
     unsigned char *sector = static_cast<unsigned char *>(plat_sector_alloc());
     if (sector == nullptr) {
-        printf("Cannot allocate buffer!\r\n");
+        if (!console_quiet)
+            printf("Cannot allocate buffer!\r\n");
         return nullptr;
     }
     memset(sector, 0, PLAT_SECTOR_SIZE);
@@ -115,6 +120,10 @@ bool open_drive_file(const char *name, plat_file *f, long *err) {
 }
 
 } // namespace
+
+void HID_Set_Console_Quiet(int quiet) {
+    console_quiet = quiet != 0;
+}
 
 int HID_Last_Exchange(void) {
     return last_exchange;
@@ -230,7 +239,8 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
     }
     HID_COMMAND_SIZE = 7;
     put_msg(msg, "TALMIR MSD Device");
-    printf("%s\n", msg);
+    if (!console_quiet)
+        printf("%s\n", msg);
     hid_status = 2;
     note_opened();
     return 1;

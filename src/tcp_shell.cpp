@@ -43,6 +43,8 @@ unsigned char block_to_send[MAX_MESSAGE];
 int size_to_send = 0;
 // How the last exchange ended (fe_interface.h).
 int last_result = FE_ANSWERED;
+// 1: the open prints nothing on standard output.
+bool console_quiet = false;
 
 void put_u16(unsigned char *p, uint16_t v) {
     p[0] = static_cast<unsigned char>(v);
@@ -136,7 +138,8 @@ int open_tcp_connection(const char *ip, int port) {
         perror("getsockopt()");
         optval = 0;
     }
-    printf("SO_KEEPALIVE is %s\n", optval ? "ON" : "OFF");
+    if (!console_quiet)
+        printf("SO_KEEPALIVE is %s\n", optval ? "ON" : "OFF");
     if (!plat_tcp_set_keepalive(&sdr_fd, 1))
         perror("Cannot set keepalive otion!\n\r");
 
@@ -156,8 +159,13 @@ void close_tcp(void) {
     plat_tcp_close(&sdr_fd);
 }
 
+void tcp_set_console_quiet(int quiet) {
+    console_quiet = quiet != 0;
+}
+
 void tcp_reset_link_state(void) {
     close_tcp();
+    console_quiet = false;
     sdr_addr = 0;
     sdr_port = 0;
     sdr_socket_made = false;

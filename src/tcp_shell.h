@@ -6,6 +6,8 @@
 
 int open_tcp_connection(const char *ip, int port);
 void close_tcp(void);
+// 1: the open prints nothing on standard output (for kestreld).
+void tcp_set_console_quiet(int quiet);
 // Closes the link and puts its state back to how a fresh process starts.
 void tcp_reset_link_state(void);
 int TCP_write(const unsigned char *block, int size);

@@ -18,7 +18,11 @@ complete_words() {
         source "$completion"
         COMP_WORDS=("$@")
         COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-        if [ "$1" = kestrel-sim ]; then _kestrel_sim; else _kestrel; fi
+        case $1 in
+        kestrel-sim) _kestrel_sim ;;
+        kestreld) _kestreld ;;
+        *) _kestrel ;;
+        esac
         printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd' '
     )
 }
@@ -48,6 +52,9 @@ cases=(
     "kestrel-sim|--msd|med           => media"
     "kestrel-sim|--log|back          => backup-old.txt backup.txt"
     "kestrel-sim|--delay-ms|5        => "
+    "kestreld|--                     => --channels --help --listen --version"
+    "kestreld|--listen|127           => 127.0.0.1:4532"
+    "kestreld|-Pmedia/RX             => -Pmedia/RX one/ -Pmedia/RX2/"
 )
 for c in "${cases[@]}"; do
     words=${c%%=>*}

@@ -27,9 +27,11 @@ expected=(
     usr/bin/kestreld
     usr/lib/udev/rules.d/60-kestrel.rules
     usr/share/bash-completion/completions/kestrel
+    usr/share/bash-completion/completions/kestreld
     usr/share/doc/kestrel/changelog.gz
     usr/share/doc/kestrel/copyright
     usr/share/man/man1/kestrel.1.gz
+    usr/share/man/man1/kestreld.1.gz
 )
 if [ "$has_sim" = 1 ]; then
     expected+=(usr/bin/kestrel-sim usr/share/man/man1/kestrel-sim.1.gz
@@ -39,7 +41,7 @@ want=$(printf '%s\n' "${expected[@]}" | sort)
 got=$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | sort)
 [ "$want" = "$got" ] || note "installed files differ:"$'\n'"$(diff <(echo "$want") <(echo "$got"))"
 
-for bin in usr/bin/kestrel usr/bin/kestrel-sim; do
+for bin in usr/bin/kestrel usr/bin/kestreld usr/bin/kestrel-sim; do
     [ -e "$root/$bin" ] || continue
     [ -x "$root/$bin" ] || note "$bin is not executable"
 done
@@ -50,13 +52,13 @@ bad=$(find "$root" -mindepth 1 -type d ! -perm -0755 -o -type f ! -perm -0644)
 # What is installed is what the sources hold.
 cmp -s "$root/usr/lib/udev/rules.d/60-kestrel.rules" "$src/dist/60-kestrel.rules" ||
     note "installed rules differ from dist/60-kestrel.rules"
-for completion in kestrel kestrel-sim; do
+for completion in kestrel kestreld kestrel-sim; do
     f="$root/usr/share/bash-completion/completions/$completion"
     [ -e "$f" ] || continue
     cmp -s "$f" "$src/dist/kestrel.bash-completion" ||
         note "installed completion $completion differs from dist/kestrel.bash-completion"
 done
-for page in kestrel kestrel-sim; do
+for page in kestrel kestreld kestrel-sim; do
     gz="$root/usr/share/man/man1/$page.1.gz"
     [ -e "$gz" ] || continue
     gzip -dc "$gz" | cmp -s - "$src/dist/$page.1" || note "$page.1.gz does not hold dist/$page.1"

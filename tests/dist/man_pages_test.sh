@@ -2,12 +2,13 @@
 # The man pages are lint-clean for mandoc and groff, and kestrel(1)
 # documents every option form that the shell completion offers, its exit
 # statuses and the sections a user looks for.
-#   man_pages_test.sh SOURCE_DIR HAS_SIM [KESTREL_SIM_BINARY]
+#   man_pages_test.sh SOURCE_DIR HAS_SIM [KESTREL_SIM_BINARY [KESTRELD_BINARY]]
 set -uo pipefail
 src=$1
 has_sim=$2
 sim_binary=${3:-}
-pages=("$src/dist/kestrel.1")
+kestreld_binary=${4:-}
+pages=("$src/dist/kestrel.1" "$src/dist/kestreld.1")
 [ "$has_sim" = 1 ] && pages+=("$src/dist/kestrel-sim.1")
 failed=0
 note() {
@@ -55,6 +56,21 @@ for phrase in "-R, -S and -SD" "-U2" "254" "255" "-2 in the" "-1 in the" \
     grep -qF -- "$phrase" <<<"$(tr -s ' \n' ' ' <<<"$text")" ||
         note "kestrel(1) does not mention \"$phrase\""
 done
+
+# kestreld(1) has an entry for every option that kestreld --help lists, and
+# says that the protocol has no authentication.
+if [ -n "$kestreld_binary" ]; then
+    d_text=$(mandoc -T ascii "$src/dist/kestreld.1" | sed 's/.\x08//g')
+    d_options=$(sed -n '/^OPTIONS$/,/^[A-Z]/p' <<<"$d_text")
+    for option in $("$kestreld_binary" --help | grep -oE -- '(^| )-(-[a-z]+|[A-Z])' | sort -u); do
+        grep -qE -- "^ +$option" <<<"$d_options" || note "kestreld(1) has no entry for $option"
+    done
+    for section in NAME SYNOPSIS DESCRIPTION OPTIONS PROTOCOL SECURITY "EXIT STATUS" EXAMPLES "SEE ALSO"; do
+        grep -q "^$section\$" <<<"$d_text" || note "kestreld(1) has no section $section"
+    done
+    grep -q "no authentication" <<<"$(tr -s ' \n' ' ' <<<"$d_text")" ||
+        note "kestreld(1) does not say that the protocol has no authentication"
+fi
 
 # kestrel-sim(1) has an entry for every option that kestrel-sim --help lists.
 if [ "$has_sim" = 1 ] && [ -n "$sim_binary" ]; then

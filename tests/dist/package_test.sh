@@ -46,6 +46,7 @@ done
 # Contents.
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./||')
 for f in usr/bin/kestrel usr/share/man/man1/kestrel.1.gz usr/lib/udev/rules.d/60-kestrel.rules \
+    usr/bin/kestreld usr/share/man/man1/kestreld.1.gz usr/share/bash-completion/completions/kestreld \
     usr/share/bash-completion/completions/kestrel usr/share/doc/kestrel/copyright \
     usr/share/doc/kestrel/changelog.gz; do
     grep -qx "$f" <<<"$contents" || note "package lacks $f"

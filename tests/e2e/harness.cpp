@@ -574,7 +574,12 @@ Kestreld::~Kestreld() {
 }
 
 void Kestreld::stop() {
+    if (pid_ <= 0)
+        return;
     stop_server(&pid_, "kestreld", dir_.file("err"));
+    // None of kestrel's console texts: standard output is the ready line.
+    EXPECT_EQ(dir_.read("out"),
+              "kestreld: serving 127.0.0.1:" + std::to_string(port_) + " channels 1\n");
 }
 
 // ---------------------------------------------------------------------------

@@ -198,7 +198,8 @@ class MsdSim {
 };
 
 // kestreld serving on 127.0.0.1 (a free port) until the end of the test,
-// then stopped by its process id with SIGTERM; it must end with status 0.
+// then stopped by its process id with SIGTERM; it must end with status 0,
+// having printed nothing but its ready line on standard output.
 //   Kestreld server({"-T127.0.0.1", "-P" + std::to_string(sim.tcp_port())});
 //   server.port()             the port of channel 0
 class Kestreld {
