@@ -28,7 +28,6 @@
 //   exchange) gives the time-out value -1. An answer stored for an earlier
 //   message must never be taken.
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,13 +43,15 @@
 #include "commands.h"
 #include "fake_receiver.h"
 #include "fe_interface.h"
+#include "loopback.h"
+#include "platform/platform.h"
 #include "run_state.h"
 #include "tcp_shell.h"
 
 namespace {
 
 int listener = -1;
-int listen_port = 0;
+uint16_t listen_port = 0;
 
 // The receiver's side of the current connection.
 int peer = -1;
@@ -139,12 +140,6 @@ Expected expected_exchange(int report_size) {
     return e;
 }
 
-long now_ms() {
-    using namespace std::chrono;
-    return static_cast<long>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
 } // namespace
 
 // The link's only wait. Outside a run it is the system's poll. (The C
@@ -165,16 +160,9 @@ extern "C" int poll(pollfd *fds, nfds_t n, int timeout_ms) {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fuzz::silence_stdout();
-    listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-        listen(listener, 8) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+    listener = loopback::listen_on(8, &listen_port);
+    if (listener < 0)
         fail("cannot listen on 127.0.0.1");
-    listen_port = ntohs(a.sin_port);
     return 0;
 }
 
@@ -201,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (size_t i = 0; i < messages; i++) {
         delivered.clear();
         const uint8_t kind = kinds[i] & 0x07, arg = kinds[i] >> 3;
-        const long start = now_ms();
+        const uint64_t start = plat_monotonic_ms();
         int result = 0;
         bool tunnel = false;
         int32_t value = -1;
@@ -226,7 +214,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             break;
         }
         }
-        if (now_ms() - start > static_cast<long>(TCP_ANSWER_TIMEOUT_MS) / 2)
+        if (plat_monotonic_ms() - start > TCP_ANSWER_TIMEOUT_MS / 2)
             fail("an exchange waited although the data was there");
         const Expected e = expected_exchange(HID_COMMAND_SIZE);
         if (tunnel && value != e.value)

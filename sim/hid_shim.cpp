@@ -37,14 +37,8 @@
 
 namespace {
 
-uint64_t now_ms() {
-    using namespace std::chrono;
-    return static_cast<uint64_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
 void sleep_until(uint64_t when_ms) {
-    for (uint64_t now = now_ms(); now < when_ms; now = now_ms())
+    for (uint64_t now = ksim::monotonic_ms(); now < when_ms; now = ksim::monotonic_ms())
         std::this_thread::sleep_for(std::chrono::milliseconds(when_ms - now));
 }
 
@@ -67,7 +61,7 @@ struct SimDevice : hidcore::Device {
         std::vector<ksim::Answer> got = rx.handle(data, length);
         if (!state_path.empty())
             ksim::dump_file(rx, state_path);
-        uint64_t ready = now_ms() + static_cast<uint64_t>(rx.faults.delay_ms);
+        uint64_t ready = ksim::monotonic_ms() + static_cast<uint64_t>(rx.faults.delay_ms);
         for (const ksim::Answer &a : got)
             answers.push_back({a, ready});
         return static_cast<int>(length);
@@ -76,7 +70,7 @@ struct SimDevice : hidcore::Device {
     int answer(uint8_t *out, size_t capacity, size_t *length, int timeout_ms) override {
         // A blocking read (-1) with nothing on its way still ends, after 10 s.
         const uint64_t deadline =
-            now_ms() + static_cast<uint64_t>(timeout_ms < 0 ? 10000 : timeout_ms);
+            ksim::monotonic_ms() + static_cast<uint64_t>(timeout_ms < 0 ? 10000 : timeout_ms);
         if (answers.empty() || (timeout_ms >= 0 && answers.front().ready_ms > deadline)) {
             sleep_until(deadline);
             return 0;

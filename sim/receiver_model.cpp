@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 
@@ -214,14 +215,6 @@ std::string format_value(const KeyDef &k, uint32_t v) {
         break;
     }
     return buf;
-}
-
-uint32_t u16_at(const uint8_t *r, int i) {
-    return uint32_t{r[i]} | uint32_t{r[i + 1]} << 8;
-}
-uint32_t u32_at(const uint8_t *r, int i) {
-    return uint32_t{r[i]} | uint32_t{r[i + 1]} << 8 | uint32_t{r[i + 2]} << 16 |
-           uint32_t{r[i + 3]} << 24;
 }
 
 Answer generic(uint8_t command, uint32_t v) {
@@ -674,6 +667,21 @@ bool append_line(const std::string &path, const std::string &line) {
     close(fd);
     return ok;
 #endif
+}
+
+uint32_t u16_at(const uint8_t *r, size_t i) {
+    return uint32_t{r[i]} | uint32_t{r[i + 1]} << 8;
+}
+
+uint32_t u32_at(const uint8_t *r, size_t i) {
+    return uint32_t{r[i]} | uint32_t{r[i + 1]} << 8 | uint32_t{r[i + 2]} << 16 |
+           uint32_t{r[i + 3]} << 24;
+}
+
+uint64_t monotonic_ms() {
+    using namespace std::chrono; // CLOCK_MONOTONIC on Linux, the performance counter on Windows
+    return static_cast<uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 } // namespace ksim

@@ -85,4 +85,12 @@ std::string hex_bytes(const uint8_t *data, size_t length);
 // processes may share one log). Returns false when it cannot be written.
 bool append_line(const std::string &path, const std::string &line);
 
+// Fields of a request, least significant byte first, from byte `i` on.
+uint32_t u16_at(const uint8_t *r, size_t i);
+uint32_t u32_at(const uint8_t *r, size_t i);
+
+// Milliseconds on a clock that never jumps: the one clock of the simulator's
+// transports and of its HID stand-in.
+uint64_t monotonic_ms();
+
 } // namespace ksim

@@ -14,12 +14,6 @@
 
 namespace ksim {
 
-uint64_t monotonic_ms() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-}
-
 std::vector<Answer> SimContext::take_request(const char *source, const uint8_t *data,
                                              size_t length) {
     if (!log_path.empty())

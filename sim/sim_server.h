@@ -39,8 +39,6 @@ struct SimContext {
     void log_other(const char *source, const uint8_t *data, size_t length);
 };
 
-uint64_t monotonic_ms();
-
 class Transport {
   public:
     virtual ~Transport() = default;

@@ -59,11 +59,6 @@ bool parse_address(const std::string &text, sockaddr_in *addr) {
     return inet_pton(AF_INET, host.c_str(), &addr->sin_addr) == 1;
 }
 
-uint32_t u32_at(const uint8_t *m, size_t i) {
-    return uint32_t{m[i]} | uint32_t{m[i + 1]} << 8 | uint32_t{m[i + 2]} << 16 |
-           uint32_t{m[i + 3]} << 24;
-}
-
 class TcpTransport : public Transport {
   public:
     explicit TcpTransport(SimContext &ctx) : ctx_(ctx) {}

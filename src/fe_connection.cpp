@@ -255,9 +255,21 @@ int HID_Device_Init(char *msg) {
         path = Gpath_name;
     } else {
         // On Linux the receiver's drive is looked for among the mounts first.
-        path = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, found_path, sizeof found_path)
+        plat_drive_search search;
+        path = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, found_path, sizeof found_path, &search)
                    ? found_path
                    : default_path_name;
+        if (path != found_path && search.untrusted[0] != '\0')
+            fprintf(stderr,
+                    "The drive at %s holds the command files but is not used: its top "
+                    "directory must belong to you or to root and be writable by nobody else "
+                    "(give it with -P to use it anyway)\n",
+                    search.untrusted);
+        if (search.timed_out)
+            fprintf(stderr,
+                    "The search for the receiver's drive was stopped after %u ms: a mounted "
+                    "drive did not answer (give the drive with -P)\n",
+                    search.limit_ms);
         printf("The TALMIR path was not defined, use default: %s\n\r", path);
     }
     return HID_Device_Init_MSD(msg, path);

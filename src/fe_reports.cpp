@@ -9,6 +9,8 @@
 
 #include <cstdio>
 
+#include "byte_order.h"
+
 namespace {
 
 constexpr unsigned char REPORT_EEPROM = 1;
@@ -25,18 +27,6 @@ unsigned char low_byte(uint32_t value) {
 }
 unsigned char low_byte_of(int value) {
     return low_byte(static_cast<uint32_t>(value));
-}
-
-void put_u16(unsigned char *field, uint32_t value) {
-    field[0] = low_byte(value);
-    field[1] = low_byte(value >> 8);
-}
-
-void put_u32(unsigned char *field, uint32_t value) {
-    field[0] = low_byte(value);
-    field[1] = low_byte(value >> 8);
-    field[2] = low_byte(value >> 16);
-    field[3] = low_byte(value >> 24);
 }
 
 // A command report with one parameter byte; the other bytes stay zero.
@@ -426,12 +416,10 @@ int HID_Save_Default_VCO_voltage(int vco_value) {
 // ---------------------------------------------------------------------------
 
 uint32_t HID_Read_Frequency(const unsigned char *buf) {
-    return uint32_t{buf[1]} | uint32_t{buf[2]} << 8 | uint32_t{buf[3]} << 16 |
-           uint32_t{buf[4]} << 24;
+    return get_u32(buf + 1);
 }
 
 uint32_t HID_Get_Generic_Report(unsigned char *generic_command, const unsigned char *buf) {
     *generic_command = buf[1];
-    return uint32_t{buf[2]} | uint32_t{buf[3]} << 8 | uint32_t{buf[4]} << 16 |
-           uint32_t{buf[5]} << 24;
+    return get_u32(buf + 2);
 }

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "byte_order.h"
 #include "fe_interface.h"
 #include "main.h"
 #include "platform/net.h"
@@ -45,16 +46,6 @@ int size_to_send = 0;
 int last_result = FE_ANSWERED;
 // 1: the open prints nothing on standard output.
 bool console_quiet = false;
-
-void put_u16(unsigned char *p, uint16_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-}
-
-void put_u32(unsigned char *p, uint32_t v) {
-    for (int i = 0; i < 4; i++)
-        p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
 
 // Starts a control item message of `length` bytes in `block`.
 void begin_control_item(int length, uint16_t control_code) {
@@ -96,7 +87,7 @@ long receive_answer(uint64_t deadline) {
             return r;
         have = 2;
     }
-    size_t length = (rx_block[0] | (rx_block[1] << 8)) & LENGTH_MASK;
+    size_t length = get_u16(rx_block) & LENGTH_MASK;
     if (length < 2)
         length = 2; // a length that does not even cover the header: take the header alone
     size_t kept = length < NET_BLOCK_SIZE ? length : NET_BLOCK_SIZE;

@@ -3,14 +3,30 @@
 // The receiver shows up as a small removable drive whose top directory holds
 // the two command files. On Linux the desktop mounts it somewhere under
 // /media or /run/media; the mount table of /proc tells where. Only mounts of
-// local block devices are looked at: looking into a network filesystem whose
-// server has gone away can block for as long as the server stays away.
+// local block devices are looked at, and only drives that nobody but their
+// owner (the user running kestrel, or root) can put files on are used.
+//
+// The search must not hang the run: looking into a filesystem whose server
+// (a network host, a FUSE process) stalls can block for as long as the
+// stall lasts, in a call that no signal interrupts. The search therefore
+// runs in a child process, and the run waits for its answer no longer than
+// the search's limit; a child that is still stuck then is killed and left
+// behind.
 #include "platform/drive.h"
 
+#include <cerrno>
+#include <cstdint>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
 
 namespace {
 
@@ -39,9 +55,44 @@ bool is_octal(char c) {
     return c >= '0' && c <= '7';
 }
 
+// Filesystem types that are looked into. Each is served by the kernel itself
+// from a local block device, so looking at it waits at most for that device.
+// Any other type is passed over even when its source names a device: a FUSE
+// filesystem (fuseblk, fuse.*, as NTFS and exFAT sticks are often mounted)
+// is served by a process that may never answer and may give itself any
+// source name, and a network filesystem waits for its server. A list of what
+// is safe rather than of what is not, since no list could know every FUSE or
+// network type.
+constexpr const char *LOCAL_TYPES[] = {
+    "vfat",  "msdos", "exfat", "ntfs3",   "ntfs", "ext2", "ext3",    "ext4",
+    "btrfs", "xfs",   "f2fs",  "iso9660", "udf",  "hfs",  "hfsplus",
+};
+
+bool is_local_type(const char *type, size_t len) {
+    for (const char *t : LOCAL_TYPES)
+        if (strlen(t) == len && strncmp(type, t, len) == 0)
+            return true;
+    return false;
+}
+
+// A regular file, not a link to one.
 bool is_regular_file(const char *path) {
     struct stat st;
-    return stat(path, &st) == 0 && S_ISREG(st.st_mode);
+    return lstat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The top directory of a drive belongs to the user running kestrel or to
+// root, and nobody else may write it. Group write counts as others: the
+// group may hold other users (and an access list that lets anyone else
+// write shows in the group bits too). A sticky world-writable directory
+// counts as others too: anyone may still create the two files in it.
+bool is_trusted_directory(const char *path) {
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    if (st.st_uid != geteuid() && st.st_uid != 0)
+        return false;
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 // True when `dir` (ending in "/") holds the file `name`, and the joined name
@@ -107,7 +158,7 @@ bool plat_mountinfo_local_mount(const char *line, char *dir, size_t dir_size) {
         if (len == 1 && field[0] == '-')
             break;
     }
-    if (!next_field(&cursor, &field, &len)) // filesystem type
+    if (!next_field(&cursor, &field, &len) || !is_local_type(field, len)) // filesystem type
         return false;
     if (!next_field(&cursor, &field, &len)) // source
         return false;
@@ -116,18 +167,32 @@ bool plat_mountinfo_local_mount(const char *line, char *dir, size_t dir_size) {
     return plat_decode_mount_path(mount_point, mount_point_len, dir, dir_size);
 }
 
-bool plat_find_receiver_drive(const char *mountinfo_path, char *dir, size_t dir_size) {
-    if (dir_size == 0)
-        return false;
-    dir[0] = '\0';
+namespace {
+
+constexpr size_t PATH_SIZE = 4096;
+
+// What one search found; sent whole from the searching child to the run.
+struct search_result {
+    bool found;
+    bool timed_out;
+    char dir[PATH_SIZE];
+    char untrusted[sizeof plat_drive_search::untrusted];
+};
+
+// The search itself, checking the deadline between mounts.
+void search_table(const char *mountinfo_path, size_t dir_size, uint64_t deadline,
+                  search_result *r) {
     FILE *table = fopen(mountinfo_path, "re");
     if (table == nullptr)
-        return false;
+        return;
     char line[LINE_SIZE];
     char mount_point[LINE_SIZE];
-    bool found = false;
     bool skipping = false; // in the middle of a line too long to look at
-    while (!found && fgets(line, sizeof line, table) != nullptr) {
+    while (!r->found && fgets(line, sizeof line, table) != nullptr) {
+        if (plat_monotonic_ms() >= deadline) {
+            r->timed_out = true;
+            break;
+        }
         size_t len = strlen(line);
         bool ends = len > 0 && line[len - 1] == '\n';
         if (skipping) {
@@ -148,9 +213,102 @@ bool plat_find_receiver_drive(const char *mountinfo_path, char *dir, size_t dir_
         if (!holds_file(mount_point, "command.in", dir_size) ||
             !holds_file(mount_point, "command.out", dir_size))
             continue;
-        snprintf(dir, dir_size, "%s", mount_point);
-        found = true;
+        if (!is_trusted_directory(mount_point)) {
+            if (r->untrusted[0] == '\0')
+                snprintf(r->untrusted, sizeof r->untrusted, "%s", mount_point);
+            continue;
+        }
+        snprintf(r->dir, sizeof r->dir, "%s", mount_point);
+        r->found = true;
     }
     fclose(table);
-    return found;
+}
+
+// Runs the search in a child process and waits for its result until the
+// deadline. Returns false when no child could be started.
+bool search_in_child(const char *mountinfo_path, size_t dir_size, uint64_t deadline,
+                     search_result *r) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return false;
+    }
+    if (pid == 0) {
+        close(fds[0]);
+        search_table(mountinfo_path, dir_size, deadline, r);
+        const char *p = reinterpret_cast<const char *>(r);
+        size_t left = sizeof *r;
+        while (left > 0) {
+            ssize_t n = write(fds[1], p, left);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            p += n;
+            left -= static_cast<size_t>(n);
+        }
+        _exit(0); // not exit(): the run's unwritten output must not be written twice
+    }
+    close(fds[1]);
+    search_result got{};
+    size_t have = 0;
+    char *into = reinterpret_cast<char *>(&got);
+    while (have < sizeof got) {
+        uint64_t now = plat_monotonic_ms();
+        if (now >= deadline)
+            break;
+        pollfd pfd{fds[0], POLLIN, 0};
+        int ready = poll(&pfd, 1, static_cast<int>(deadline - now));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            break;
+        ssize_t n = read(fds[0], into + have, sizeof got - have);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        have += static_cast<size_t>(n);
+    }
+    close(fds[0]);
+    if (have == sizeof got) {
+        *r = got;
+        waitpid(pid, nullptr, 0); // it has written all and is ending
+    } else {
+        // Stuck (or died): stop waiting. A child stuck in the kernel ends
+        // only when its call returns; it is not waited for.
+        r->timed_out = true;
+        kill(pid, SIGKILL);
+        for (int i = 0; i < 20 && waitpid(pid, nullptr, WNOHANG) == 0; i++)
+            plat_sleep_ms(1);
+    }
+    return true;
+}
+
+} // namespace
+
+bool plat_find_receiver_drive(const char *mountinfo_path, char *dir, size_t dir_size,
+                              plat_drive_search *search) {
+    plat_drive_search own;
+    if (search == nullptr)
+        search = &own;
+    search->timed_out = false;
+    search->untrusted[0] = '\0';
+    if (dir_size == 0)
+        return false;
+    dir[0] = '\0';
+    search_result r{};
+    uint64_t deadline = plat_monotonic_ms() + search->limit_ms;
+    if (!search_in_child(mountinfo_path, dir_size, deadline, &r))
+        search_table(mountinfo_path, dir_size, deadline, &r); // the deadline between mounts only
+    search->timed_out = r.timed_out;
+    snprintf(search->untrusted, sizeof search->untrusted, "%s", r.untrusted);
+    if (!r.found || strlen(r.dir) >= dir_size)
+        return false;
+    snprintf(dir, dir_size, "%s", r.dir);
+    return true;
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -106,6 +107,25 @@ TEST(DriveFinder, AGivenPathWins) {
     EXPECT_EQ(r.out.rfind(banner() + msd_open_text(given.drive()), 0), 0u) << r.out;
     EXPECT_TRUE(mounted.requests().empty());
     EXPECT_EQ(given.requests(), std::vector<std::string>{"03 C0 CF 6A 00 00 00"});
+}
+
+TEST(DriveFinder, ADriveOthersCanWriteIsNotUsed) {
+    if (!can_make_mount_namespaces())
+        GTEST_SKIP() << "no mount namespaces here";
+    MsdSim msd;
+    ScratchDir dir;
+    ASSERT_EQ(chmod(msd.drive().c_str(), 01777), 0);
+    RunResult r = run_with_mount_table(dir, mount_line(msd.drive(), "/dev/sdb1"), {"-F7000000"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, banner() + no_receiver_text());
+    EXPECT_EQ(r.err.rfind("The drive at " + msd.drive() +
+                              " holds the command files but is not used: its top directory must "
+                              "belong to you or to root and be writable by nobody else (give it "
+                              "with -P to use it anyway)\n",
+                          0),
+              0u)
+        << r.err;
+    EXPECT_TRUE(msd.requests().empty());
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "loopback.h"
+
 #include <chrono>
 #include <thread>
 
@@ -218,16 +220,9 @@ TEST(SimDrive, RefusesBadOptions) {
 
 class Link {
   public:
-    explicit Link(int port) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    }
+    explicit Link(int port) : fd_(loopback::connect_to(static_cast<uint16_t>(port))) {}
     ~Link() { close(fd_); }
-    bool connected() const { return connected_; }
+    bool connected() const { return fd_ >= 0; }
     void send_bytes(std::initializer_list<int> bytes) {
         std::vector<unsigned char> b;
         for (int x : bytes)
@@ -246,7 +241,6 @@ class Link {
 
   private:
     int fd_ = -1;
-    bool connected_ = false;
 };
 
 TEST(SimTcp, TunnelledReportsAndControlItems) {

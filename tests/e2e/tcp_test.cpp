@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "loopback.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -44,19 +46,6 @@ std::string recv_failed(int code) {
 }
 std::string send_failed(int code) {
     return "Client: send() failed: error " + std::to_string(code) + ".\n";
-}
-
-// A loopback port where nothing listens.
-int closed_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
 }
 
 // Runs kestrel against the sim's TCP port with `args` after -T and -P.
@@ -203,7 +192,7 @@ TEST(TcpPort, TakesTheLeadingDigitsAndTheirLow16Bits) {
 // ---------------------------------------------------------------------------
 
 TEST(TcpFailure, RefusedConnectionEndsTheRun) {
-    const int port = closed_port();
+    const int port = loopback::unused_port();
     RunResult r = run_kestrel({kLoopback, port_arg(port), "-F7000000"});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, tcp_open_text(port) + "Cannot open TALMIR SDR!\n\r");
@@ -301,12 +290,8 @@ std::vector<std::string> receives(int fd, int ms) {
 
 TEST(SimTcpFaults, SplitAnswersAndClosingAfterN) {
     MsdSim sim({.tcp = true, .tcp_faults = {.close_after = 1, .split_ms = 300}});
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(sim.tcp_port()));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    int fd = loopback::connect_to(static_cast<uint16_t>(sim.tcp_port()));
+    ASSERT_GE(fd, 0);
     const unsigned char query[9] = {0x09, 0xE0, 0x02, 0x09};
     ASSERT_EQ(send(fd, query, sizeof query, 0), 9);
     // The first half comes at once, the rest only after the pause.

@@ -1,6 +1,7 @@
 // Finding the receiver's drive in a mount table, with fake tables that point
 // at scratch directories.
 #include "platform/drive.h"
+#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
@@ -64,8 +65,10 @@ TEST(MountTableLines, OnlyLocalBlockDevicesCount) {
         {"36 35 8:17 / /media/u/RX rw,nosuid - vfat /dev/sdb1 rw,uid=1000\n", true, "/media/u/RX"},
         {"36 35 8:17 / /media/u/MY\\040RX rw shared:7 master:3 - vfat /dev/sdb1 rw\n", true,
          "/media/u/MY RX"},
-        {"36 35 8:17 / /run/media/u/RX rw - fuseblk /dev/sdc rw,user_id=0\n", true,
-         "/run/media/u/RX"},
+        {"36 35 8:17 / /run/media/u/RX rw - fuseblk /dev/sdc rw,user_id=0\n", false, ""},
+        {"36 35 8:17 / /run/media/u/RX rw - fuse.exfat /dev/sdc1 rw\n", false, ""},
+        {"36 35 8:17 / /mnt/n rw - nfs4 /dev/sdc1 rw\n", false, ""}, // source can be anything
+        {"36 35 8:17 / /media/u/X rw - exfat /dev/sdc1 rw\n", true, "/media/u/X"},
         {"24 1 0:22 / /proc rw - proc proc rw\n", false, ""},
         {"50 1 0:45 / /srv/share rw - nfs4 server:/export rw\n", false, ""},
         {"51 1 0:46 / /srv/smb rw - cifs //server/share rw\n", false, ""},
@@ -113,10 +116,12 @@ class ReceiverDrive : public ::testing::Test {
     }
     std::string find() {
         char dir[256] = "untouched";
-        bool found = plat_find_receiver_drive(table.c_str(), dir, sizeof dir);
+        bool found = plat_find_receiver_drive(table.c_str(), dir, sizeof dir, &search);
         EXPECT_EQ(found, dir[0] != '\0');
         return dir;
     }
+
+    plat_drive_search search;
 
     std::string root;
     std::string table;
@@ -178,6 +183,51 @@ TEST_F(ReceiverDrive, ADriveWhoseFileNamesWouldNotFitIsPassedOver) {
     std::string fits = mount_point("fits", true, true);
     write_table(line(deep, "/dev/sdb1") + line(fits, "/dev/sdc1"));
     EXPECT_EQ(find(), fits + "/");
+}
+
+TEST_F(ReceiverDrive, OnlyDrivesThatNobodyElseCanWriteAreUsed) {
+    struct {
+        const char *name;
+        mode_t mode;
+        uid_t owner;
+        bool used;
+    } cases[] = {
+        {"own", 0700, 0, true},    {"world", 0777, 0, false},         {"sticky", 01777, 0, false},
+        {"group", 0775, 0, false}, {"other_user", 0755, 1234, false},
+    };
+    for (const auto &c : cases) {
+        if (c.owner != 0 && geteuid() != 0)
+            continue; // only root can give a directory away
+        std::string dir = mount_point(c.name, true, true);
+        ASSERT_EQ(chmod(dir.c_str(), c.mode), 0);
+        ASSERT_EQ(chown(dir.c_str(), c.owner == 0 ? geteuid() : c.owner, -1), 0);
+        write_table(line(dir, "/dev/sdb1"));
+        EXPECT_EQ(find(), c.used ? dir + "/" : "") << c.name;
+        EXPECT_STREQ(search.untrusted, c.used ? "" : (dir + "/").c_str()) << c.name;
+    }
+    // A trusted drive further down the table is still found.
+    std::string shared = root + "/world", own = root + "/own";
+    write_table(line(shared, "/dev/sdb1") + line(own, "/dev/sdc1"));
+    EXPECT_EQ(find(), own + "/");
+}
+
+TEST_F(ReceiverDrive, CommandFilesThatAreLinksDoNotCount) {
+    std::string dir = mount_point("links", true, false);
+    ASSERT_EQ(symlink((dir + "/command.in").c_str(), (dir + "/command.out").c_str()), 0);
+    write_table(line(dir, "/dev/sdb1"));
+    EXPECT_EQ(find(), "");
+}
+
+TEST_F(ReceiverDrive, ASearchThatHangsIsCutAtItsLimit) {
+    // Opening a FIFO for reading waits for a writer that never comes, as a
+    // look into a stalled filesystem would.
+    table = root + "/fifo";
+    ASSERT_EQ(mkfifo(table.c_str(), 0600), 0);
+    search.limit_ms = 200;
+    uint64_t start = plat_monotonic_ms();
+    EXPECT_EQ(find(), "");
+    EXPECT_LT(plat_monotonic_ms() - start, 1500u);
+    EXPECT_TRUE(search.timed_out);
 }
 
 } // namespace

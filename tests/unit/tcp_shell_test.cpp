@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "loopback.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -48,21 +50,6 @@ Reply answer(Bytes b) {
 
 constexpr int SERVER_WAIT_MS = 5000; // every wait of the test receiver is bounded too
 
-int listen_loopback(int backlog, uint16_t *port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = 0;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
-        listen(fd, backlog) != 0)
-        return -1;
-    socklen_t len = sizeof sa;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
-    *port = ntohs(sa.sin_port);
-    return fd;
-}
-
 bool wait_readable(int fd, int ms) {
     pollfd p{fd, POLLIN, 0};
     return poll(&p, 1, ms) > 0;
@@ -87,7 +74,7 @@ bool read_exact(int fd, unsigned char *p, size_t n) {
 class LoopbackReceiver {
   public:
     explicit LoopbackReceiver(std::vector<Reply> script) : script_(std::move(script)) {
-        listen_fd_ = listen_loopback(4, &port_);
+        listen_fd_ = loopback::listen_on(4, &port_);
         thread_ = std::thread([this] { run(); });
     }
     ~LoopbackReceiver() {
@@ -403,7 +390,7 @@ TEST_F(TcpLink, ResetReceiverFailsWithoutKillingTheProcess) {
 
     // The platform send alone, repeated into the reset connection.
     uint16_t port;
-    int l = listen_loopback(1, &port);
+    int l = loopback::listen_on(1, &port);
     plat_tcp s;
     ASSERT_TRUE(plat_tcp_create(&s));
     ASSERT_TRUE(plat_tcp_connect(&s, htonl(INADDR_LOOPBACK), port, 1000));
@@ -425,7 +412,7 @@ TEST_F(TcpLink, ResetReceiverFailsWithoutKillingTheProcess) {
 
 TEST_F(TcpLink, RefusedConnectionFails) {
     uint16_t port;
-    int l = listen_loopback(1, &port);
+    int l = loopback::listen_on(1, &port);
     close(l); // nothing listens there now
     Output o = capture([&] { EXPECT_EQ(open_tcp_connection("127.0.0.1", port), -1); });
     EXPECT_EQ(o.out, "SO_KEEPALIVE is OFF\n");
@@ -457,18 +444,13 @@ TEST_F(TcpLink, OnlyTheLow16BitsOfThePortCount) {
 // connect; the open gives up after its bound.
 TEST_F(TcpLink, ConnectThatIsNeverAnsweredFailsWithinTheConnectBound) {
     uint16_t port;
-    int l = listen_loopback(0, &port);
+    int l = loopback::listen_on(0, &port);
     ASSERT_GE(l, 0);
     // Fill the queue: connections until one is left hanging.
     std::vector<int> fillers;
     bool hanging = false;
     for (int i = 0; i < 4 && !hanging; i++) {
-        int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        sa.sin_port = htons(port);
-        connect(c, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+        int c = loopback::connect_to(port, SOCK_NONBLOCK);
         pollfd p{c, POLLOUT, 0};
         hanging = poll(&p, 1, 200) == 0;
         fillers.push_back(c);
