@@ -24,11 +24,15 @@ case "${1:-}" in
     mkdir -p "$WINEPREFIX"
     # A server left over from an earlier run (or a prefix being made by
     # another start) is used as it is.
-    "$server" -p </dev/null >/dev/null 2>&1 || true
+    "$server" -p </dev/null >/dev/null 2>&1 9>&- || true
+    exec 9>"$WINEPREFIX.lock"
+    flock 9
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        exec 9>"$WINEPREFIX.lock"
-        flock 9
-        [ -f "$WINEPREFIX/system.reg" ] || wineboot -i </dev/null >/dev/null 2>&1
+        wineboot -i </dev/null >/dev/null 2>&1 9>&-
+    else
+        # The session's own processes (services and the like) start with the
+        # first program. Started here, they hold no test's output open.
+        /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 9>&-
     fi
     ;;
 --stop)
