@@ -9,12 +9,15 @@
 #   lib/udev/rules.d/60-kestrel.rules       (udev reads it under /usr only)
 #   share/bash-completion/completions/kestrel (and kestreld, kestrel-sim)
 #   share/doc/kestrel/copyright, share/doc/kestrel/changelog.gz
+#   lib/systemd/system/kestreld.service     (installed disabled)
 
 set(KESTREL_DIST_DIR ${CMAKE_CURRENT_LIST_DIR}/../dist)
 get_filename_component(KESTREL_DIST_DIR ${KESTREL_DIST_DIR} ABSOLUTE)
 
 set(KESTREL_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
     "Where the udev rules go, relative to the install prefix or absolute")
+set(KESTREL_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
+    "Where the kestreld service unit goes, relative to the install prefix or absolute")
 set(KESTREL_BASH_COMPLETION_DIR "${CMAKE_INSTALL_DATADIR}/bash-completion/completions" CACHE STRING
     "Where the bash completion goes, relative to the install prefix or absolute")
 set(KESTREL_PACKAGE_MAINTAINER "kestrel developers <kestrel@example.org>" CACHE STRING
@@ -67,6 +70,12 @@ if(TARGET kestrel-sim)
 endif()
 install(FILES ${KESTREL_DIST_DIR}/copyright ${CMAKE_BINARY_DIR}/dist/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The service unit names kestreld where it is installed; the prefix is only
+# known at install time (the package installs under /usr).
+install(CODE "set(KESTRELD_BINARY \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/kestreld\")
+  configure_file(\"${KESTREL_DIST_DIR}/kestreld.service.in\"
+                 \"${CMAKE_BINARY_DIR}/dist/kestreld.service\" @ONLY)")
+install(FILES ${CMAKE_BINARY_DIR}/dist/kestreld.service DESTINATION ${KESTREL_SYSTEMD_UNIT_DIR})
 
 # The Debian package: everything above under /usr, its library dependencies
 # worked out by dpkg-shlibdeps.

@@ -132,6 +132,10 @@ void plat_sector_free(void *sector) {
     free(sector);
 }
 
+bool plat_ensure_std_descriptors(void) {
+    return true; // the fuzzing process keeps its own
+}
+
 void plat_sleep_ms(unsigned ms) {
     clock_ms += ms;
 }

@@ -36,7 +36,8 @@ struct client {
     size_t in_len = 0;
     bool overlong = false; // the line being received went past MAX_LINE
     std::string out;
-    bool closing = false; // close once the output is sent
+    bool closing = false;     // close once the output is sent
+    bool input_ended = false; // the client sent all it will send
 };
 
 plat_tcp listeners[RIGCTL_MAX_CHANNELS];
@@ -134,7 +135,8 @@ bool execute_one_line(client *c) {
     return true;
 }
 
-// Takes what the client sent. False when the client closed or failed.
+// Takes what the client sent. False when the connection failed. A client
+// that closed its sending side still gets the replies to its whole lines.
 bool receive_input(client *c) {
     for (;;) {
         if (c->in_len == sizeof c->in) {
@@ -149,7 +151,11 @@ bool receive_input(client *c) {
         long n = plat_recv_now(&c->sock, c->in + c->in_len, sizeof c->in - c->in_len);
         if (n == -1)
             return true;
-        if (n <= 0)
+        if (n == 0) {
+            c->input_ended = true;
+            return true;
+        }
+        if (n < 0)
             return false;
         c->in_len += static_cast<size_t>(n);
         if (c->overlong) {
@@ -187,7 +193,8 @@ void serve(void) {
                 continue;
             item_client[n] = c;
             bool room = c->in_len < sizeof c->in || memchr(c->in, '\n', c->in_len) == nullptr;
-            items[n++] = plat_wait_item{&c->sock, !c->closing && room, !c->out.empty()};
+            items[n++] =
+                plat_wait_item{&c->sock, !c->closing && !c->input_ended && room, !c->out.empty()};
         }
         if (plat_serve_wait(items, n, busy ? 0 : -1) < 0)
             break;
@@ -212,6 +219,8 @@ void serve(void) {
                 continue;
             if (execute_one_line(c) && !flush_output(c))
                 c->closing = true, c->out.clear();
+            if (c->input_ended && memchr(c->in, '\n', c->in_len) == nullptr)
+                c->closing = true; // nothing more will come: done once replied
             if (c->closing && c->out.empty())
                 drop_client(i);
         }

@@ -205,14 +205,18 @@ int set_freq(int channel, const char *text) {
 }
 
 // The channel's frequency as the receiver says it; the last one set when
-// the receiver answers without one. Never 0.
+// the receiver answers without one. Never 0: a receiver that cannot say
+// before any frequency was set gives "not available". A receiver that does
+// not answer at all is an error like any other.
 int get_freq(int channel, uint32_t *hz) {
     uint32_t value = 0;
     int r = rig_get_frequency(channel, &value);
+    if (r != RIG_OK)
+        return r;
     if (value == 0)
         value = channels[channel].last_frequency;
     if (value == 0)
-        return r != RIG_OK ? r : RIG_ENAVAIL;
+        return RIG_ENAVAIL;
     *hz = value;
     return RIG_OK;
 }
@@ -372,25 +376,34 @@ const command_info *find_command(const char *word) {
 
 } // namespace
 
+void rigctl_reset_state(void) {
+    for (channel_state &c : channels)
+        c = channel_state{};
+    agc_mask = 0;
+}
+
 bool rigctl_execute(rigctl_client *client, const char *line, size_t length, std::string *reply) {
     char words[MAX_WORDS][WORD_SIZE];
     int count = split_words(line, length, words);
     if (count == 0)
         return true;
     reply_writer w{reply, false, '\n'};
-    const char *first = count > 0 ? words[0] : line;
-    if (count > 0 && (first[0] == '+' || first[0] == ';' || first[0] == '|' || first[0] == ',')) {
+    if (count < 0) { // too many words, or one too long for any value
+        put_status(w, RIG_EINVAL);
+        return true;
+    }
+    const char *first = words[0];
+    if (first[0] == '+' || first[0] == ';' || first[0] == '|' || first[0] == ',') {
         w.extended = true;
         w.separator = first[0] == '+' ? '\n' : first[0];
         first++;
         if (first[0] == '\0' && count > 1) { // "+ f": the command is the next word
-            first = words[1];
             memmove(words, words + 1, sizeof words[0] * static_cast<size_t>(count - 1));
             count--;
             first = words[0];
         }
     }
-    const command_info *cmd = count > 0 ? find_command(first) : nullptr;
+    const command_info *cmd = find_command(first);
     if (cmd == nullptr) {
         put_status(w, RIG_ENAVAIL);
         return true;

@@ -20,6 +20,7 @@
 struct hid_device_ {
     hidcore::Device *dev;
     bool nonblocking = false;
+    bool gone = false; // the receiver was unplugged: this handle stays dead
     hid_device_info info{};
 };
 
@@ -37,7 +38,17 @@ const std::vector<Device *> &devices() {
 }
 
 bool matches(const Device &d, unsigned short vid, unsigned short pid) {
-    return (vid == 0 || d.vendor_id == vid) && (pid == 0 || d.product_id == pid);
+    return (vid == 0 || d.vendor_id == vid) && (pid == 0 || d.product_id == pid) && d.present();
+}
+
+// A handle whose receiver was unplugged fails every transfer, as the
+// library's does, even after the receiver came back.
+bool handle_gone(hid_device *dev) {
+    if (!dev->dev->present())
+        dev->gone = true;
+    if (dev->gone)
+        last_error = L"No such device";
+    return dev->gone;
 }
 
 wchar_t *wide_copy(const std::optional<std::wstring> &s) {
@@ -179,7 +190,7 @@ CORE_EXPORT hid_device *hid_open(unsigned short vendor_id, unsigned short produc
 
 CORE_EXPORT hid_device *hid_open_path(const char *path) {
     for (Device *d : devices()) {
-        if (path != nullptr && d->path == path)
+        if (path != nullptr && d->path == path && d->present())
             return open_device(d);
     }
     last_error = L"No such device";
@@ -187,14 +198,14 @@ CORE_EXPORT hid_device *hid_open_path(const char *path) {
 }
 
 CORE_EXPORT int hid_write(hid_device *dev, const unsigned char *data, size_t length) {
-    if (dev == nullptr || data == nullptr || length == 0)
+    if (dev == nullptr || data == nullptr || length == 0 || handle_gone(dev))
         return -1;
     return dev->dev->write(data, length);
 }
 
 CORE_EXPORT int hid_read_timeout(hid_device *dev, unsigned char *data, size_t length,
                                  int milliseconds) {
-    if (dev == nullptr || data == nullptr)
+    if (dev == nullptr || data == nullptr || handle_gone(dev))
         return -1;
     uint8_t answer[64];
     size_t size = 0;

@@ -34,6 +34,10 @@ struct Device {
     // most `timeout_ms` (-1: the device's own longest wait). Returns 1 with
     // `*length` set, 0 when none came in time, -1 on an error.
     virtual int answer(uint8_t *out, size_t capacity, size_t *length, int timeout_ms) = 0;
+    // False while the receiver is unplugged: it is not listed and cannot be
+    // opened, and a handle opened before fails every transfer from then on,
+    // also after it came back.
+    virtual bool present() const { return true; }
 
     std::string path;
     unsigned short vendor_id = 0;

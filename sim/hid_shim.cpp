@@ -15,6 +15,7 @@
 #include <cstring>
 #include <cwchar>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -51,6 +52,7 @@ std::string log_path;
 
 struct SimDevice : hidcore::Device {
     std::string id;
+    std::string unplugged_path; // while this file exists the receiver is unplugged
     std::string state_path;
     ksim::Receiver rx;
     std::deque<Pending> answers;
@@ -65,6 +67,11 @@ struct SimDevice : hidcore::Device {
         for (const ksim::Answer &a : got)
             answers.push_back({a, ready});
         return static_cast<int>(length);
+    }
+
+    bool present() const override {
+        std::error_code ec;
+        return unplugged_path.empty() || !std::filesystem::exists(unplugged_path, ec);
     }
 
     int answer(uint8_t *out, size_t capacity, size_t *length, int timeout_ms) override {
@@ -193,6 +200,8 @@ void load_registry() {
             dev->manufacturer = widen(value);
         } else if (key == "path") {
             dev->path = value;
+        } else if (key == "unplugged") {
+            dev->unplugged_path = value;
         } else if (key == "open") {
             dev->openable = value != "0" && value != "no";
         } else if (key == "state") {

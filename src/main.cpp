@@ -320,6 +320,13 @@ void second_pass(int argc, char **argv) {
 } // namespace
 
 int main(int argc, char **argv) {
+    // Before anything is opened: a closed standard descriptor must not
+    // become a command file of the receiver's drive.
+    if (!plat_ensure_std_descriptors()) {
+        fprintf(stderr, "Standard input, output or error is closed and cannot be opened on the "
+                        "null device: nothing done\n");
+        return -1;
+    }
     plat_start(&argc, &argv);
     setlocale(LC_CTYPE, "");
     clear_run_failed();

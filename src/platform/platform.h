@@ -65,6 +65,13 @@ void plat_start(int *argc, char ***argv);
 // terminator is written only when there is room. Returns false when the
 // text is not valid in that encoding.
 bool plat_text_to_wide(const char *text, wchar_t *out, size_t count);
+// Makes sure that standard input, output and error are open, opening each
+// one that is closed on the null device. Called first thing, before anything
+// is opened: a program started with one of them closed would otherwise get
+// that number for the next file it opens (a command file on the receiver's
+// drive), and its messages would be written into that file. Returns false
+// when a closed one could not be opened.
+bool plat_ensure_std_descriptors(void);
 
 void plat_sleep_ms(unsigned ms);
 // Milliseconds on a clock that never jumps.

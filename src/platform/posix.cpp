@@ -133,6 +133,23 @@ void plat_sector_free(void *sector) {
     free(sector);
 }
 
+bool plat_ensure_std_descriptors(void) {
+    // In order: a descriptor opened here takes the lowest free number, which
+    // is the one that is closed once those below it are open.
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened < 0)
+            return false;
+        if (opened != fd) { // cannot happen, but never leave it elsewhere
+            close(opened);
+            return false;
+        }
+    }
+    return true;
+}
+
 void plat_sleep_ms(unsigned ms) {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {

@@ -162,6 +162,13 @@ void plat_sector_free(void *sector) {
     _aligned_free(sector);
 }
 
+bool plat_ensure_std_descriptors(void) {
+    // The drive's command files are system handles, never C runtime
+    // descriptor numbers, so a closed standard descriptor cannot become one:
+    // what is printed to it is lost, nothing else.
+    return true;
+}
+
 void plat_start(int *argc, char ***argv) {
     // No "insert a disk" box for a removable drive without a medium: the
     // call fails and the run goes on.

@@ -25,6 +25,7 @@ rm -f "$root.log"
 expected=(
     usr/bin/kestrel
     usr/bin/kestreld
+    usr/lib/systemd/system/kestreld.service
     usr/lib/udev/rules.d/60-kestrel.rules
     usr/share/bash-completion/completions/kestrel
     usr/share/bash-completion/completions/kestreld
@@ -65,6 +66,20 @@ for page in kestrel kestreld kestrel-sim; do
 done
 gzip -dc "$root/usr/share/doc/kestrel/changelog.gz" | head -1 | grep -q '^kestrel (' ||
     note "changelog.gz does not begin with the package's entry"
+
+# The service unit starts the installed kestreld as a user of its own in the
+# group plugdev, never as root, and systemd accepts it.
+unit="$root/usr/lib/systemd/system/kestreld.service"
+for line in 'ExecStart=/usr/bin/kestreld $KESTRELD_OPTIONS' DynamicUser=yes SupplementaryGroups=plugdev \
+    WantedBy=multi-user.target; do
+    grep -qxF -- "$line" "$unit" || note "kestreld.service lacks the line $line"
+done
+grep -qE '^(User|Group)=' "$unit" && note "kestreld.service names a user or group to run as"
+if command -v systemd-analyze >/dev/null; then
+    sed "s|^ExecStart=/usr/bin/|ExecStart=$root/usr/bin/|" "$unit" >"$root/kestreld.service"
+    systemd-analyze verify --man=no "$root/kestreld.service" >"$root/verify.log" 2>&1 ||
+        note "systemd-analyze rejects kestreld.service: $(cat "$root/verify.log")"
+fi
 
 # The installed utility runs: an empty command line shows the help and
 # ends with -2, which the shell sees as 254.

@@ -47,6 +47,7 @@ done
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./||')
 for f in usr/bin/kestrel usr/share/man/man1/kestrel.1.gz usr/lib/udev/rules.d/60-kestrel.rules \
     usr/bin/kestreld usr/share/man/man1/kestreld.1.gz usr/share/bash-completion/completions/kestreld \
+    usr/lib/systemd/system/kestreld.service \
     usr/share/bash-completion/completions/kestrel usr/share/doc/kestrel/copyright \
     usr/share/doc/kestrel/changelog.gz; do
     grep -qx "$f" <<<"$contents" || note "package lacks $f"
@@ -58,6 +59,10 @@ if [ "$has_sim" = 1 ]; then
 fi
 owners=$(dpkg-deb -c "$deb" | awk '$2 != "root/root"')
 [ -z "$owners" ] || note "files not owned by root: $owners"
+
+# The service stays disabled: no maintainer script enables or starts it.
+dpkg-deb -e "$deb" "$scratch/control"
+grep -lE 'systemctl|deb-systemd' "$scratch/control"/* 2>/dev/null && note "a maintainer script enables kestreld"
 
 # lintian: no errors.
 if ! lintian --fail-on error "$deb" >"$scratch/lintian.log" 2>&1; then

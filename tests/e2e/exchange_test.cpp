@@ -9,6 +9,8 @@
 #include <future>
 #include <thread>
 
+#include <unistd.h>
+
 namespace e2e {
 namespace {
 
@@ -69,6 +71,32 @@ TEST(Exchange, OverTheDriveFiles) {
     EXPECT_EQ(msd.requests(),
               (std::vector<std::string>{"03 20 26 D7 00 00 00", "03 20 26 D7 00 00 00"}));
     EXPECT_EQ(msd.state("freq.0"), "14100000");
+}
+
+TEST(Exchange, ClosedStandardDescriptorsDoNotBecomeTheDriveFiles) {
+    // Output of more than one buffer, so that it is written while the
+    // drive files are open; on tmpfs, where such writes would land.
+    const char *tmpdir = getenv("TMPDIR");
+    std::string saved = tmpdir != nullptr ? tmpdir : "";
+    if (access("/dev/shm", W_OK) == 0)
+        setenv("TMPDIR", "/dev/shm", 1);
+    for (const char *closed : {">&-", "<&- >&-", "<&- >&- 2>&-"}) {
+        MsdSim msd;
+        HidSim none;
+        std::vector<std::string> args = {"-c", std::string("exec \"$0\" \"$@\" ") + closed,
+                                         kestrel_binary(), "-P" + msd.drive()};
+        args.insert(args.end(), 150, "-F14100000");
+        RunResult r = run_process("/bin/sh", args, {.env = none.env()});
+        EXPECT_EQ(r.status, 0) << closed;
+        EXPECT_EQ(msd.requests(), std::vector<std::string>(150, "03 20 26 D7 00 00 00")) << closed;
+        for (const char *name : {"command.in", "command.out"})
+            EXPECT_EQ(msd.dir().read(std::string("drive/") + name).size(), 512u)
+                << closed << " " << name;
+    }
+    if (tmpdir != nullptr)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
 }
 
 TEST(Exchange, LateAnswerWithinTheTimeOutOverTheDrive) {

@@ -70,7 +70,8 @@ std::vector<std::string> requests_of(const std::string &path, const std::string 
 
 // Starts a server in the background, its output into the two files.
 pid_t spawn_server(const std::string &bin, const std::vector<std::string> &args,
-                   const std::string &out_file, const std::string &err_file) {
+                   const std::string &out_file, const std::string &err_file,
+                   const std::vector<std::pair<std::string, std::string>> &env = {}) {
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>(bin.c_str()));
     for (const std::string &a : args)
@@ -82,6 +83,8 @@ pid_t spawn_server(const std::string &bin, const std::vector<std::string> &args,
         int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
         dup2(err, 2);
+        for (const auto &[k, v] : env)
+            setenv(k.c_str(), v.c_str(), 1);
         execv(bin.c_str(), argv.data());
         _exit(127);
     }
@@ -386,6 +389,8 @@ void HidSim::write_config() const {
             text += "manufacturer " + *d.manufacturer + "\n";
         text += "path " + d.path + "\n";
         text += std::string("open ") + (d.openable ? "1" : "0") + "\n";
+        if (!d.unplugged.empty())
+            text += "unplugged " + d.unplugged + "\n";
         text += "state " + state_file(d.id) + "\n";
         text += faults_text(d.faults, "fault.");
     }
@@ -550,20 +555,21 @@ std::string MsdSim::state(const std::string &key) const {
 // kestreld
 // ---------------------------------------------------------------------------
 
-Kestreld::Kestreld(const std::vector<std::string> &args) {
-    std::vector<std::string> all = args;
-    all.push_back("--listen");
-    all.push_back("127.0.0.1:0");
-    pid_ = spawn_server(kestreld_binary(), all, dir_.file("out"), dir_.file("err"));
+Kestreld::Kestreld(const std::vector<std::string> &args,
+                   const std::vector<std::pair<std::string, std::string>> &env) {
+    std::vector<std::string> all = {"--listen", "127.0.0.1:0"}; // args may name another
+    all.insert(all.end(), args.begin(), args.end());
+    pid_ = spawn_server(kestreld_binary(), all, dir_.file("out"), dir_.file("err"), env);
     // Serving once the ready line is out; bounded.
     const std::string ready = "kestreld: serving 127.0.0.1:";
     for (int i = 0; i < 500 && port_ == 0; i++) {
         std::string out = dir_.read("out");
-        size_t at = out.find(ready);
-        if (at != std::string::npos && out.find('\n', at) != std::string::npos)
-            port_ = atoi(out.c_str() + at + ready.size());
-        else
+        if (out.rfind(ready, 0) == 0 && out.find('\n') != std::string::npos) {
+            port_ = atoi(out.c_str() + ready.size());
+            ready_line_ = out.substr(0, out.find('\n') + 1);
+        } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
     if (port_ == 0)
         ADD_FAILURE() << "kestreld did not start serving: " << dir_.read("err");
@@ -578,8 +584,7 @@ void Kestreld::stop() {
         return;
     stop_server(&pid_, "kestreld", dir_.file("err"));
     // None of kestrel's console texts: standard output is the ready line.
-    EXPECT_EQ(dir_.read("out"),
-              "kestreld: serving 127.0.0.1:" + std::to_string(port_) + " channels 1\n");
+    EXPECT_EQ(dir_.read("out"), ready_line_);
 }
 
 // ---------------------------------------------------------------------------

@@ -129,6 +129,7 @@ struct HidDevice {
     std::optional<std::string> manufacturer = "TALMIR";
     std::string path; // "sim-hid-N" when empty
     bool openable = true;
+    std::string unplugged; // a file: while it exists, the receiver is unplugged
     Faults faults;
     std::map<std::string, std::string> state; // initial state keys
 };
@@ -197,14 +198,17 @@ class MsdSim {
     int tcp_port_ = 0;
 };
 
-// kestreld serving on 127.0.0.1 (a free port) until the end of the test,
+// kestreld serving on 127.0.0.1 (a free port, unless `args` give --listen)
+// until the end of the test,
 // then stopped by its process id with SIGTERM; it must end with status 0,
 // having printed nothing but its ready line on standard output.
 //   Kestreld server({"-T127.0.0.1", "-P" + std::to_string(sim.tcp_port())});
+//   Kestreld server({}, hid.env());                  // the HID receivers of `hid`
 //   server.port()             the port of channel 0
 class Kestreld {
   public:
-    explicit Kestreld(const std::vector<std::string> &args);
+    explicit Kestreld(const std::vector<std::string> &args,
+                      const std::vector<std::pair<std::string, std::string>> &env = {});
     ~Kestreld();
     Kestreld(const Kestreld &) = delete;
     Kestreld &operator=(const Kestreld &) = delete;
@@ -215,6 +219,7 @@ class Kestreld {
     ScratchDir dir_;
     int pid_ = -1;
     int port_ = 0;
+    std::string ready_line_;
 };
 
 // Runs kestrel with the given HID receivers (none when `sim` is null).

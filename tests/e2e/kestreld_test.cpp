@@ -2,35 +2,46 @@
 // Hamlib's Python binding) and against a raw client that behaves like
 // gpredict. Every check also looks at the simulated receiver.
 #include "harness.h"
+#include "loopback.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace e2e;
 
 namespace {
 
+// A port p where p and p+1 are both free now.
+int free_port_pair() {
+    for (int tries = 0; tries < 50; tries++) {
+        uint16_t port = 0;
+        int first = loopback::listen_on(1, &port);
+        sockaddr_in next = loopback::address(static_cast<uint16_t>(port + 1));
+        int second = socket(AF_INET, SOCK_STREAM, 0);
+        bool pair =
+            port < 65535 && bind(second, reinterpret_cast<sockaddr *>(&next), sizeof next) == 0;
+        close(first);
+        close(second);
+        if (pair)
+            return port;
+    }
+    return 0;
+}
+
 // One connection; each request gets one receive, as gpredict reads.
 class Client {
   public:
-    explicit Client(int port) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    explicit Client(int port) : fd_(loopback::connect_to(static_cast<uint16_t>(port))) {
+        EXPECT_GE(fd_, 0);
     }
     ~Client() { close(fd_); }
+    void end_sending() { shutdown(fd_, SHUT_WR); }
     void send_text(const std::string &text) {
         EXPECT_EQ(send(fd_, text.data(), text.size(), MSG_NOSIGNAL),
                   static_cast<ssize_t>(text.size()));
@@ -192,6 +203,14 @@ TEST(Kestreld, KnownTraps) {
     EXPECT_EQ(dump.substr(dump.size() - 6), "\ndone\n");
     EXPECT_EQ(dump.find('\r'), std::string::npos);
     EXPECT_EQ(s.sim.state("freq.0"), "14100000");
+    // A script that sends its lines and closes its side still gets every reply.
+    Client script(s.server.port());
+    script.send_text("F 7000000\nf\n");
+    script.end_sending();
+    std::string replies = script.receive(1000);
+    if (replies.size() < 15)
+        replies += script.receive(1000);
+    EXPECT_EQ(replies, "RPRT 0\n7000000\n");
 }
 
 TEST(Kestreld, FrequenciesRefusedOrRounded) {
@@ -226,6 +245,24 @@ TEST(Kestreld, ReceiverFaults) {
         EXPECT_EQ(c.ask("l RF", 5000), "RPRT -5\n");
         EXPECT_LT(ms_since(start), 3500);
     }
+    {
+        // A receiver whose answers say no frequency: f gives the last one set.
+        Served s({.faults = {.answer_code = 7}, .tcp = true});
+        Client c(s.server.port());
+        EXPECT_EQ(c.ask("f"), "RPRT -11\n");
+        EXPECT_EQ(c.ask("F 7010000"), "RPRT 0\n");
+        EXPECT_EQ(c.ask("f"), "7010000\n");
+    }
+    {
+        HidSim hid; // over USB the bound is 1 s; the setting reached the receiver
+        hid.add_device({.faults = {.silent = true}});
+        Kestreld server({}, hid.env());
+        Client c(server.port());
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.ask("F 7000000", 3000), "RPRT -5\n");
+        EXPECT_LT(ms_since(start), 1500);
+        EXPECT_EQ(hid.state("freq.0"), "7000000");
+    }
     Served s({.tcp = true, .tcp_faults = {.close_after = 1}});
     Client c(s.server.port());
     EXPECT_EQ(c.ask("F 7000000"), "RPRT 0\n");
@@ -252,3 +289,43 @@ TEST(Kestreld, GreedyClientsStallNobody) {
 }
 
 } // namespace
+
+// Over USB HID: a receiver unplugged fails the link, and once it is back
+// the next request opens it again.
+TEST(Kestreld, UsbReceiverUnpluggedAndBack) {
+    HidSim hid;
+    const std::string gone = hid.dir().file("unplugged");
+    hid.add_device({.unplugged = gone});
+    Kestreld server({}, hid.env());
+    Client c(server.port());
+    EXPECT_EQ(c.ask("F 7000000"), "RPRT 0\n");
+    EXPECT_EQ(hid.state("freq.0"), "7000000");
+    hid.dir().write("unplugged", "");
+    EXPECT_EQ(c.ask("F 7100000"), "RPRT -6\n");
+    EXPECT_EQ(c.ask("l RF"), "RPRT -6\n");
+    std::remove(gone.c_str());
+    EXPECT_EQ(c.ask("F 7200000"), "RPRT 0\n");
+    EXPECT_EQ(hid.state("freq.0"), "7200000");
+}
+
+// Channel n on port PORT+n: each client's settings reach its own channel.
+TEST(Kestreld, ChannelPerPort) {
+    MsdSim sim({.tcp = true});
+    int port = free_port_pair();
+    Kestreld server({"-T127.0.0.1", "-P" + std::to_string(sim.tcp_port()), "--listen",
+                     "127.0.0.1:" + std::to_string(port), "--channels", "2"});
+    Client ch0(port), ch1(port + 1);
+    EXPECT_EQ(ch1.ask("F 7300000"), "RPRT 0\n");
+    EXPECT_EQ(ch1.ask("L RF 1"), "RPRT 0\n");
+    EXPECT_EQ(ch1.ask("L AGC 6"), "RPRT 0\n");
+    EXPECT_EQ(ch0.ask("F 7100000"), "RPRT 0\n");
+    EXPECT_EQ(ch1.ask("f"), "7300000\n");
+    EXPECT_EQ(ch0.ask("l AGC"), "0\n");
+    const std::vector<std::pair<std::string, std::string>> want = {{"freq.0", "7100000"},
+                                                                   {"freq.1", "7300000"},
+                                                                   {"rfgain.0", "64"},
+                                                                   {"rfgain.1", "120"},
+                                                                   {"agc_mask", "2"}};
+    for (const auto &[key, value] : want)
+        EXPECT_EQ(sim.state(key), value) << key;
+}
