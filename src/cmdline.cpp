@@ -64,7 +64,9 @@ bool scan_decimal(const char *text, int64_t *value, const char **end) {
     return true;
 }
 
-bool scan_hex(const char *text, uint64_t *value) {
+bool scan_hex(const char *text, uint64_t *value, const char **end) {
+    if (end != nullptr)
+        *end = text;
     const char *p = text;
     const bool negative = take_sign(p);
     // "0x" counts as a prefix only when a hex digit follows; otherwise the
@@ -75,6 +77,8 @@ bool scan_hex(const char *text, uint64_t *value) {
     if (take_digits(p, 16, UINT64_MAX, &v) == 0)
         return false;
     *value = negative ? 0 - v : v;
+    if (end != nullptr)
+        *end = p;
     return true;
 }
 

@@ -16,8 +16,9 @@
 // "%d" / "%ld": a signed decimal number. When `end` is given it receives the
 // position just past the number (or `text` when none was read).
 bool scan_decimal(const char *text, int64_t *value, const char **end = nullptr);
-// "%x": a hexadecimal number with an optional "0x" prefix.
-bool scan_hex(const char *text, uint64_t *value);
+// "%x": a hexadecimal number with an optional "0x" prefix. `end` as for
+// scan_decimal.
+bool scan_hex(const char *text, uint64_t *value, const char **end = nullptr);
 // "%s": the text up to the first white space, cut to size-1 characters.
 bool scan_word(const char *text, char *out, size_t size);
 

@@ -1,9 +1,14 @@
-// The hint line for a receiver that is plugged in but cannot be opened.
+// The hint lines that follow a failed open.
 #include "fe_access_hint.h"
 
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include <hidapi.h>
+
+#include "platform/backup_file.h"
+#include "platform/diagnose.h"
 
 int HID_Access_Hint(unsigned short vendor_id, unsigned short product_id, const wchar_t *serial) {
     hid_device_info *list = hid_enumerate(vendor_id, product_id);
@@ -19,10 +24,102 @@ int HID_Access_Hint(unsigned short vendor_id, unsigned short product_id, const w
         const char *path = seen->path != nullptr ? seen->path : "";
         fprintf(stderr,
                 "Hint: receiver %04hx:%04hx is attached (%s) but cannot be opened; to open it "
-                "without root, install the udev rules file %s and plug it in again "
-                "(see PERMISSIONS in kestrel(1))\n",
+                "without root, install the udev rules file %s and plug it in again; "
+                "over SSH, also join the group plugdev (see PERMISSIONS in kestrel(1))\n",
                 vendor_id, product_id, path, UDEV_RULES_FILE_NAME);
     }
     hid_free_enumeration(list);
     return seen != nullptr ? 1 : 0;
+}
+
+void MSD_Open_Hint(const char *path, const char *file, msd_path_origin origin, long error,
+                   bool explained) {
+    if (error == 0)
+        return;
+    const plat_error_kind kind = plat_error_kind_of(error);
+    if (origin == MSD_PATH_DEFAULT) {
+        if (!explained)
+            fputs("kestrel: no receiver found: tried USB HID (no receiver attached) and the "
+                  "receiver's drive (no mounted drive holds command.in and command.out); choose "
+                  "the transport: -P<dir>/ for the directory of the receiver's drive, "
+                  "-T<address> for a receiver on the network, -L to list the USB receivers\n",
+                  stderr);
+        return;
+    }
+    const std::string dir(path);
+    const std::string name = dir + file;
+    const std::string slash = dir + "/";
+    const size_t cut = dir.find_last_of('/');
+    const std::string parent = cut == std::string::npos ? "." : dir.substr(0, cut + 1);
+    switch (kind) {
+    case PLAT_ERROR_NOT_FOUND:
+        if (!dir.empty() && dir.back() != '/' && plat_is_file((slash + "command.in").c_str()))
+            fprintf(stderr,
+                    "kestrel: %s does not exist, but %scommand.in does: the drive path must end "
+                    "in \"/\": write -P%s\n",
+                    name.c_str(), slash.c_str(), slash.c_str());
+        else if (!plat_is_directory(parent.c_str()))
+            fprintf(stderr,
+                    "kestrel: the directory %s does not exist (%s): mount the receiver's drive "
+                    "and give its directory, ending in \"/\", as -P<dir>/\n",
+                    parent.c_str(), plat_error_text(error));
+        else
+            fprintf(stderr,
+                    "kestrel: %s holds no %s (%s): give the top directory of the receiver's "
+                    "drive, ending in \"/\", as -P<dir>/ (the receiver shows its drive in "
+                    "mass-storage mode, -U0)\n",
+                    parent.c_str(), file, plat_error_text(error));
+        break;
+    case PLAT_ERROR_IN_USE:
+        fprintf(stderr,
+                "kestrel: the receiver's drive at %s is in use by another kestrel run (it holds "
+                "the lock on %s): wait for that run to end, then try again\n",
+                parent.c_str(), file);
+        break;
+    case PLAT_ERROR_DENIED:
+        fprintf(stderr,
+                "kestrel: permission denied on the command files in %s (%s): they must be "
+                "readable and writable by you; see who owns them with ls -l %s\n",
+                parent.c_str(), plat_error_text(error), parent.c_str());
+        break;
+    case PLAT_ERROR_READ_ONLY:
+        fprintf(stderr,
+                "kestrel: the receiver's drive at %s is mounted read-only (%s): mount it "
+                "read-write\n",
+                parent.c_str(), plat_error_text(error));
+        break;
+    default:
+        break; // the open's own message shows the code
+    }
+}
+
+void TCP_Open_Hint(const char *address, unsigned port, bool address_read, long error) {
+    if (!address_read) {
+        // An address with a port in it has had its own message already.
+        if (strchr(address, ':') == nullptr)
+            fprintf(stderr,
+                    "kestrel: \"%s\" is not an IPv4 address, so no connection was tried: give "
+                    "the receiver's address as -T<a.b.c.d> and its port as -P<port>\n",
+                    address);
+        return;
+    }
+    const char *reason;
+    switch (plat_error_kind_of(error)) {
+    case PLAT_ERROR_REFUSED:
+        reason = "connection refused: nothing listens at that port";
+        break;
+    case PLAT_ERROR_TIMED_OUT:
+        reason = "timed out: nothing answered";
+        break;
+    case PLAT_ERROR_UNREACHABLE:
+        reason = "unreachable: no route to that network or host";
+        break;
+    default:
+        reason = plat_error_text(error);
+        break;
+    }
+    fprintf(stderr,
+            "kestrel: no connection to %s port %u: %s; check that the receiver is on and "
+            "connected, and its address and port (-T<address> -P<port>)\n",
+            address, port, reason);
 }

@@ -34,6 +34,13 @@ static char found_path[sizeof Gpath_name];
 // it was opened.
 static int last_exchange = FE_ANSWERED;
 static bool transport_failed = false;
+// Why the last open failed, for the hint that follows: whether a USB HID
+// receiver was seen but could not be opened, the system's code of the
+// drive-file open (0: none, or a failure with a message of its own), and
+// the command file it concerned.
+static bool hid_receiver_seen = false;
+static long msd_open_error = 0;
+static const char *msd_open_file = "command.in";
 // Set by a program that has a console of its own (kestreld): the open then
 // prints nothing on standard output.
 static bool console_quiet = false;
@@ -180,9 +187,12 @@ int HID_Device_Init_HID(char *msg) {
     }
     if (fe_handle == nullptr) {
         // A receiver that is plugged in but cannot be opened gets one hint line.
+        hid_receiver_seen = false;
         for (const receiver_identity &id : identities)
-            if (HID_Access_Hint(id.vendor_id, id.product_id, SerialNumber) != 0)
+            if (HID_Access_Hint(id.vendor_id, id.product_id, SerialNumber) != 0) {
+                hid_receiver_seen = true;
                 break;
+            }
         put_msg(msg, "Unable to open device!");
         hid_status = 0;
         return 0;
@@ -210,6 +220,7 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
     // Drive files still open from an earlier open are released first.
     plat_file_close(&msd_handle);
     plat_file_close(&CommOut);
+    msd_open_error = 0;
     char in_name[FILE_NAME_SIZE];
     char out_name[FILE_NAME_SIZE];
     int in_len = snprintf(in_name, sizeof in_name, "%scommand.in", path_name);
@@ -225,12 +236,16 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
     }
     long err = 0;
     if (!open_drive_file(in_name, &msd_handle, &err)) {
+        msd_open_error = err;
+        msd_open_file = "command.in";
         put_msg(msg, "Unable to open Input device!\r\n");
         fprintf(stderr, "Input file %s open  error %li\n\r", in_name, err);
         hid_status = 0;
         return 0;
     }
     if (!open_drive_file(out_name, &CommOut, &err)) {
+        msd_open_error = err;
+        msd_open_file = "command.out";
         plat_file_close(&msd_handle);
         put_msg(msg, "Unable to open Output device!\r\n");
         hid_status = 0;
@@ -250,6 +265,8 @@ int HID_Device_Init(char *msg) {
     if (HID_Device_Init_HID(msg) == 1)
         return 1;
     const char *path;
+    msd_path_origin origin = MSD_PATH_GIVEN;
+    bool explained = hid_receiver_seen;
     if (Gpath_name[0] != '\0') {
         printf("The TALMIR path is: %s\n\r", Gpath_name);
         path = Gpath_name;
@@ -270,9 +287,15 @@ int HID_Device_Init(char *msg) {
                     "The search for the receiver's drive was stopped after %u ms: a mounted "
                     "drive did not answer (give the drive with -P)\n",
                     search.limit_ms);
+        origin = path == found_path ? MSD_PATH_FOUND : MSD_PATH_DEFAULT;
+        // Either line says why no drive was found.
+        explained = explained || search.untrusted[0] != '\0' || search.timed_out;
         printf("The TALMIR path was not defined, use default: %s\n\r", path);
     }
-    return HID_Device_Init_MSD(msg, path);
+    int opened = HID_Device_Init_MSD(msg, path);
+    if (opened == 0)
+        MSD_Open_Hint(path, msd_open_file, origin, msd_open_error, explained);
+    return opened;
 }
 
 int HID_Device_Reconnect(char *msg) {

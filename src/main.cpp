@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "arguments_check.h"
 #include "cmdline.h"
 #include "commands.h"
 #include "fe_interface.h"
@@ -75,13 +76,17 @@ void first_pass(int argc, char **argv) {
     }
 }
 
+// Over TCP, -P gives the port when it begins with a digit.
+void choose_tcp_port(void) {
+    if (network_state == 1 && tmp_path_name[0] >= '0' && tmp_path_name[0] <= '9') {
+        int64_t port = 0;
+        scan_decimal(tmp_path_name, &port); // its leading digits, as atoi gives them
+        tcp_port = static_cast<uint16_t>(static_cast<uint64_t>(port));
+    }
+}
+
 int open_receiver(void) {
     if (network_state == 1) {
-        if (tmp_path_name[0] >= '0' && tmp_path_name[0] <= '9') {
-            int64_t port = 0;
-            scan_decimal(tmp_path_name, &port); // its leading digits, as atoi gives them
-            tcp_port = static_cast<uint16_t>(static_cast<uint64_t>(port));
-        }
         printf("SDR IP=%s:%u\r\n", sdr_ip_address, static_cast<unsigned>(tcp_port));
         return open_tcp_connection(sdr_ip_address, tcp_port);
     }
@@ -155,6 +160,7 @@ void user_memory_mode(int argc, char **argv) {
                 mark_run_failed();
         } else {
             scan_user_memory_number(arg_at(a, 3), &cell, nullptr, &fits);
+            int numbers_read = 0;
             if (argc > 2) {
                 // Three numbers in one argument; those that cannot be read stay 0.
                 const char *p = next;
@@ -162,9 +168,11 @@ void user_memory_mode(int argc, char **argv) {
                 for (int32_t *t : targets) {
                     if (!scan_user_memory_number(p, t, &p, &fits))
                         break;
+                    numbers_read++;
                 }
             }
             printf("addr: %d, Frequency: %d , Mode: %d , TRVTR: %d\r\n", cell, tmpf, mode, trvtr);
+            check_cell_values(argc, argv, cell, numbers_read, tmpf, mode, trvtr);
             if (!fits) {
                 fprintf(stderr, "User memory cell %d not stored: a number is out of range\n", cell);
                 mark_run_failed();
@@ -213,24 +221,29 @@ void second_pass(int argc, char **argv) {
                 set_r820t_mix_agc_mode(static_cast<char>(agc_mode));
             }
             scan_int(arg_at(a, 2), &agc_mode);
+            check_number(argc, argv, arg, (sub == 'l' || sub == 'm') ? 3 : 2, agc_mode);
             set_agc_mode(agc_mode);
             break;
         case 'B':
             scan_int(arg_at(a, 2), &led_off);
+            check_number(argc, argv, arg, 2, led_off);
             set_leds_on_off(led_off);
             break;
         case 'C':
             scan_int(arg_at(a, 2), &current_channel);
+            check_number(argc, argv, arg, 2, current_channel);
             break;
         case 'D':
             save_defaults();
             break;
         case 'E':
             scan_int(arg_at(a, 2), &FE_Gain);
+            check_number(argc, argv, arg, 2, FE_Gain);
             set_fe_gain(FE_Gain);
             break;
         case 'F':
             scan_int(arg_at(a, 2), &tmp);
+            check_number(argc, argv, arg, 2, tmp);
             if (tmp != 0)
                 set_rx_frequency(tmp, current_channel);
             break;
@@ -245,6 +258,10 @@ void second_pass(int argc, char **argv) {
                 set_r820t_mix_gain(static_cast<unsigned char>(MIX_Gain));
             }
             scan_int(arg_at(a, 2), &RF_Gain);
+            if (sub == 'l' || sub == 'm')
+                check_number(argc, argv, arg, 3, MIX_Gain);
+            else
+                check_number(argc, argv, arg, 2, RF_Gain);
             set_rf_gain(RF_Gain, current_channel);
             if (upper_letter(a) == 'I') {
                 scan_int(arg_at(a, 2), &RF_Gain);
@@ -259,6 +276,7 @@ void second_pass(int argc, char **argv) {
                 get_mac_word();
             } else {
                 scan_hex_int(arg_at(a, 2), &macw);
+                check_number(argc, argv, arg, 2, static_cast<uint32_t>(macw), true);
                 save_mac_word(macw);
                 printf("The new MAC will be active after SDR reset: %X",
                        static_cast<unsigned>(macw));
@@ -266,6 +284,7 @@ void second_pass(int argc, char **argv) {
             break;
         case 'M':
             scan_int(arg_at(a, 2), &tmp);
+            check_number(argc, argv, arg, 2, tmp);
             if (tmp > 50000000u)
                 save_main_clock_freq(tmp);
             else {
@@ -275,6 +294,7 @@ void second_pass(int argc, char **argv) {
             break;
         case 'Q':
             scan_int(arg_at(a, 2), &mult_mode);
+            check_number(argc, argv, arg, 2, mult_mode);
             set_multichannel_mode(mult_mode, current_channel);
             break;
         case 'R':
@@ -284,6 +304,7 @@ void second_pass(int argc, char **argv) {
             const char which = static_cast<char>(toupper(static_cast<unsigned char>(sub)));
             arg_shift = (which == 'D' || which == 'N') ? 3 : 2;
             scan_int(arg_at(a, static_cast<size_t>(arg_shift)), &tmp);
+            check_number(argc, argv, arg, static_cast<size_t>(arg_shift), tmp);
             if (tmp > 47999u) {
                 if (arg_shift == 2) {
                     save_usb_sample_rate(tmp);
@@ -294,13 +315,19 @@ void second_pass(int argc, char **argv) {
                     save_diversity_sample_rate(tmp);
                 }
             } else {
-                mark_run_failed(); // a rate too low is refused; the reset still follows
+                // A rate too low is refused; the reset still follows.
+                fprintf(stderr,
+                        "kestrel: %s: a sample rate must be 48000 or more: nothing was %s, and "
+                        "the receiver is reset as by -R\n",
+                        a, which == 'N' ? "set" : "saved");
+                mark_run_failed();
             }
             end_after_reset();
             return;
         }
         case 'U':
             scan_int(arg_at(a, 2), &tmp);
+            check_number(argc, argv, arg, 2, tmp);
             if (set_usb_mode(tmp) != 0)
                 return; // the receiver restarts: nothing more reaches it
             break;
@@ -309,6 +336,7 @@ void second_pass(int argc, char **argv) {
             break;
         case 'X':
             scan_int(arg_at(a, 2), &tmp);
+            check_number(argc, argv, arg, 2, tmp);
             start_data_stream(static_cast<int>(tmp));
             break;
         default:
@@ -329,6 +357,8 @@ int main(int argc, char **argv) {
     }
     plat_start(&argc, &argv);
     setlocale(LC_CTYPE, "");
+    if (handle_long_options(argc, argv))
+        return 0;
     clear_run_failed();
     printf("kestrel v.%s\n\r", kestrel_version);
     MSD_Envy_Init();
@@ -344,6 +374,10 @@ int main(int argc, char **argv) {
     }
 
     first_pass(argc, argv);
+    choose_tcp_port();
+    check_arguments(
+        argc, argv,
+        {network_state == 1, sdr_ip_address, tcp_port, tmp_path_name, tmp_serial_number});
 
     if (open_receiver() < 0) {
         printf("Cannot open TALMIR SDR!\n\r");

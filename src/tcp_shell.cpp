@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "fe_access_hint.h"
 #include "fe_interface.h"
 #include "main.h"
 #include "platform/net.h"
@@ -137,7 +138,9 @@ int open_tcp_connection(const char *ip, int port) {
     // Address text that is not an IPv4 address reaches nobody: no connect
     // is tried at all.
     if (!address_read || !plat_tcp_connect(&sdr_fd, sdr_addr, sdr_port, TCP_CONNECT_TIMEOUT_MS)) {
+        long err = plat_last_error();
         fputs("Cannot connect to  SDR!\n\r", stderr);
+        TCP_Open_Hint(ip != nullptr ? ip : default_ip_address, sdr_port, address_read, err);
         close_tcp();
         return -1;
     }

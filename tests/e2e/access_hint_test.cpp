@@ -15,7 +15,8 @@ namespace {
 std::string hint(const std::string &identity, const std::string &path) {
     return "Hint: receiver " + identity + " is attached (" + path +
            ") but cannot be opened; to open it without root, install the udev rules file "
-           "60-kestrel.rules and plug it in again (see PERMISSIONS in kestrel(1))\n";
+           "60-kestrel.rules and plug it in again; over SSH, also join the group plugdev (see "
+           "PERMISSIONS in kestrel(1))\n";
 }
 
 struct HintCase {

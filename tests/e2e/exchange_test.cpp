@@ -177,7 +177,8 @@ TEST(Exchange, SecondKestrelOnADriveInUseFailsToOpen) {
     EXPECT_EQ(second.out, banner() + no_receiver_text(msd.drive()));
     // EWOULDBLOCK from the lock, or Windows' sharing violation.
     EXPECT_EQ(second.err, "Input file " + msd.drive() + "command.in open  error " +
-                              std::to_string(system_code(11, 32)) + "\n\r");
+                              std::to_string(system_code(11, 32)) + "\n\r" +
+                              drive_hint(msd.drive(), "command.in", "in use"));
     RunResult r = first.get();
     EXPECT_EQ(r.status, 1);               // its answer never came
     EXPECT_EQ(msd.requests().size(), 1u); // the second sent nothing

@@ -541,7 +541,8 @@ TEST(FaultMatrix, ReadOnlyDrive) {
     RunResult r = run_process("/usr/bin/unshare", argv);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, banner() + no_receiver_text(drive));
-    EXPECT_EQ(r.err, "Input file " + drive + "command.in open  error 30\n\r");
+    EXPECT_EQ(r.err, "Input file " + drive + "command.in open  error 30\n\r" +
+                         drive_hint(drive, "command.in", "read-only"));
     EXPECT_LT(r.elapsed_ms, kQuickMs);
     EXPECT_TRUE(msd.requests().empty());
 }
@@ -708,6 +709,72 @@ INSTANTIATE_TEST_SUITE_P(
                     {{22, 7400000}, {23, 5}},
                     "Backup file line 10000 skipped"}),
     [](const ::testing::TestParamInfo<RestoreCase> &info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
+// The exit status of a run that goes through
+// ---------------------------------------------------------------------------
+
+// Status 1 when an answer that a command waits for does not come, on any
+// transport; what waits for no answer (a reset, -U2) leaves the status to
+// the options before it.
+struct StatusCase {
+    const char *name;
+    Link link;
+    Faults faults;
+    TcpFaults tcp_faults;
+    std::vector<std::string> args;
+    int status;
+    std::string err; // standard error, whole
+};
+
+void PrintTo(const StatusCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class StatusUnderFaults : public ::testing::TestWithParam<StatusCase> {};
+
+TEST_P(StatusUnderFaults, OneWhenAnAnswerDidNotCome) {
+    const StatusCase &c = GetParam();
+    Rig rig(c.link, c.faults, c.tcp_faults);
+    RunResult r = rig.run(c.args);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out.rfind(rig.open_text(), 0), 0u) << r.out;
+}
+
+const std::vector<std::string> kTune = {"-F7000000", "-G10"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Matrix, StatusUnderFaults,
+    ::testing::Values(
+        StatusCase{"AnsweredHid", Link::Hid, {}, {}, kTune, 0, ""},
+        StatusCase{"AnsweredDrive", Link::Drive, {}, {}, kTune, 0, ""},
+        StatusCase{"AnsweredTcp", Link::Tcp, {}, {}, kTune, 0, ""},
+        StatusCase{"LateInTimeHid", Link::Hid, {.delay_ms = 150}, {}, kTune, 0, ""},
+        StatusCase{"LateInTimeDrive", Link::Drive, {.delay_ms = 150}, {}, kTune, 0, ""},
+        StatusCase{"SilentHid", Link::Hid, {.silent = true}, {}, {"-B1"}, 1, ""},
+        StatusCase{"SilentDrive", Link::Drive, {.silent = true}, {}, {"-B1"}, 1, ""},
+        // -F over TCP is a control message of its own.
+        StatusCase{
+            "SilentTcp", Link::Tcp, {.silent = true}, {}, {"-F7000000"}, 1, recv_failed(ETIMEDOUT)},
+        StatusCase{"StreamOnAClosedLinkTcp",
+                   Link::Tcp,
+                   {},
+                   {.close_after = 0},
+                   {"-X1"},
+                   1,
+                   recv_failed(0)},
+        StatusCase{"SilentAfterOneHid", Link::Hid, {.silent_after = 1}, {}, kTune, 1, ""},
+        // An answer of another kind is no cell.
+        StatusCase{"OtherCodeCellHid", Link::Hid, {.answer_code = 7}, {}, {"-wr10"}, 1, ""},
+        StatusCase{"ResetOnASilentHid", Link::Hid, {.silent = true}, {}, {"-R"}, 0, ""},
+        StatusCase{"ResetOnASilentDrive", Link::Drive, {.silent = true}, {}, {"-R"}, 0, ""},
+        StatusCase{"ResetAfterAFailureHid", Link::Hid, {.silent = true}, {}, {"-B1", "-R"}, 1, ""},
+        StatusCase{"UsbModeTwoOnASilentHid", Link::Hid, {.silent = true}, {}, {"-U2"}, 0, ""},
+        StatusCase{
+            "UsbModeTwoAfterAFailureHid", Link::Hid, {.silent = true}, {}, {"-B1", "-U2"}, 1, ""}),
+    [](const ::testing::TestParamInfo<StatusCase> &info) { return info.param.name; });
 
 } // namespace
 } // namespace e2e

@@ -617,4 +617,24 @@ std::string no_receiver_text(const std::string &path) {
            "Unable to open Input device!\r\nCannot open TALMIR SDR!\n\r";
 }
 
+std::string no_receiver_hint() {
+    return "kestrel: no receiver found: tried USB HID (no receiver attached) and the receiver's "
+           "drive (no mounted drive holds command.in and command.out); choose the transport: "
+           "-P<dir>/ for the directory of the receiver's drive, -T<address> for a receiver on "
+           "the network, -L to list the USB receivers\n";
+}
+
+std::string drive_hint(const std::string &drive, const std::string &file, const std::string &why) {
+    if (why == "in use")
+        return "kestrel: the receiver's drive at " + drive +
+               " is in use by another kestrel run (it holds the lock on " + file +
+               "): wait for that run to end, then try again\n";
+    if (why == "read-only")
+        return "kestrel: the receiver's drive at " + drive +
+               " is mounted read-only (Read-only file system): mount it read-write\n";
+    return "kestrel: " + drive + " holds no " + file +
+           " (No such file or directory): give the top directory of the receiver's drive, ending "
+           "in \"/\", as -P<dir>/ (the receiver shows its drive in mass-storage mode, -U0)\n";
+}
+
 } // namespace e2e

@@ -64,6 +64,7 @@
 //   msd_open_text(path)       the start-up lines of an open over the drive files at -P path
 //   no_receiver_text(path)    stdout of a run that opens nothing (path "" = default)
 //   help_screen()             the version line and the help text, as -H prints them
+//   no_receiver_hint(), drive_hint(drive, file, why)   stderr hints of a failed open
 #pragma once
 
 #include <cstdint>
@@ -232,6 +233,10 @@ std::string hid_open_text(const std::string &product = "TALMIR SDR");
 std::string msd_open_text(const std::string &path);
 std::string no_receiver_text(const std::string &path = "");
 std::string help_screen();
+// The hint lines after a failed open: no receiver at all; the drive at
+// `drive` whose `file` "holds no" such file, is "in use" or "read-only".
+std::string no_receiver_hint();
+std::string drive_hint(const std::string &drive, const std::string &file, const std::string &why);
 
 // True when the tests run against the Windows kestrel.exe; `system_code`
 // picks the error number that the system running kestrel uses for a fault.

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -48,7 +50,7 @@ TEST(Startup, NoReceiverEndsWithMinusOne) {
     RunResult r = run_kestrel({"-F7000000"}, {.cwd = cwd.path()});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, banner() + no_receiver_text());
-    EXPECT_EQ(r.err, "Input file G:\\command.in open  error 2\n\r");
+    EXPECT_EQ(r.err, "Input file G:\\command.in open  error 2\n\r" + no_receiver_hint());
 }
 
 TEST(Startup, HelpNeedsAReceiverWhenOtherwiseNothingOpens) {
@@ -64,7 +66,8 @@ TEST(Startup, ArgumentsThatAreNoOptionsOpenAndCloseOnly) {
     RunResult r = run_kestrel({"F7000000"}, sim);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, banner() + hid_open_text());
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "kestrel: \"F7000000\" was skipped: it is not an option; a value follows its "
+                     "option's letter in the same argument, as in -F14100000\n");
     EXPECT_TRUE(sim.requests().empty());
 }
 
@@ -188,12 +191,12 @@ const HidDevice kId4{.vid = 0x255D, .pid = 0x0006, .serial = "S4", .product = "I
 INSTANTIATE_TEST_SUITE_P(
     Receivers, OpenTest,
     ::testing::Values(
-        OpenCase{"Identity1", {kId1}, {"x"}, "Identity 1"},
-        OpenCase{"Identity2", {kId2}, {"x"}, "Identity 2"},
-        OpenCase{"Identity3", {kId3}, {"x"}, "Identity 3"},
-        OpenCase{"Identity4", {kId4}, {"x"}, "Identity 4"},
-        OpenCase{"IdentityOrderBeatsAttachOrder", {kId4, kId3, kId2, kId1}, {"x"}, "Identity 1"},
-        OpenCase{"Identity2Before3And4", {kId4, kId3, kId2}, {"x"}, "Identity 2"},
+        OpenCase{"Identity1", {kId1}, {"-C0"}, "Identity 1"},
+        OpenCase{"Identity2", {kId2}, {"-C0"}, "Identity 2"},
+        OpenCase{"Identity3", {kId3}, {"-C0"}, "Identity 3"},
+        OpenCase{"Identity4", {kId4}, {"-C0"}, "Identity 4"},
+        OpenCase{"IdentityOrderBeatsAttachOrder", {kId4, kId3, kId2, kId1}, {"-C0"}, "Identity 1"},
+        OpenCase{"Identity2Before3And4", {kId4, kId3, kId2}, {"-C0"}, "Identity 2"},
         OpenCase{"SerialChoosesAmongTwo",
                  {HidDevice{.serial = "AAA", .product = "A"},
                   HidDevice{.serial = "BBB", .product = "B"}},
@@ -202,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"NoSerialTakesTheFirst",
                  {HidDevice{.serial = "AAA", .product = "A"},
                   HidDevice{.serial = "BBB", .product = "B"}},
-                 {"x"},
+                 {"-C0"},
                  "A"},
         OpenCase{"SerialComparesExactly",
                  {HidDevice{.serial = "BBB1", .product = "Longer"},
@@ -223,14 +226,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "A"},
         OpenCase{"ReceiverWithoutSerialOpensWithoutN",
                  {HidDevice{.serial = std::nullopt, .product = "NoSerial"}},
-                 {"x"},
+                 {"-C0"},
                  "NoSerial"}),
     [](const ::testing::TestParamInfo<OpenCase> &info) { return info.param.name; });
 
 TEST(Open, UnreadableProductStringStillOpens) {
     HidSim sim;
     sim.add_device({.product = std::nullopt});
-    RunResult r = run_kestrel({"x"}, sim);
+    RunResult r = run_kestrel({"-C0"}, sim);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, banner() + "Init HID interface - Blocking I/O mode!!! \n"
                                 "Unable to read product string device was found!!!\n");
@@ -239,7 +242,7 @@ TEST(Open, UnreadableProductStringStillOpens) {
 TEST(Open, LongProductStringIsCutTo127Characters) {
     HidSim sim;
     sim.add_device({.product = std::string(300, 'p')});
-    RunResult r = run_kestrel({"x"}, sim);
+    RunResult r = run_kestrel({"-C0"}, sim);
     EXPECT_EQ(r.out, banner() + hid_open_text(std::string(127, 'p')));
 }
 
@@ -302,7 +305,8 @@ TEST(Drive, MissingAnswerFile) {
     RunResult r = run_kestrel({"-P" + drive});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, banner() + no_receiver_text(drive));
-    EXPECT_EQ(r.err, "Input file " + drive + "command.in open  error 2\n\r");
+    EXPECT_EQ(r.err, "Input file " + drive + "command.in open  error 2\n\r" +
+                         drive_hint(drive, "command.in", "holds no"));
 }
 
 TEST(Drive, MissingRequestFile) {
@@ -314,7 +318,7 @@ TEST(Drive, MissingRequestFile) {
     EXPECT_EQ(r.out, banner() + "Init HID interface - Blocking I/O mode!!! \nThe TALMIR path is: " +
                          drive +
                          "\n\rUnable to open Output device!\r\nCannot open TALMIR SDR!\n\r");
-    EXPECT_EQ(r.err, "Output file error 2\n\r");
+    EXPECT_EQ(r.err, "Output file error 2\n\r" + drive_hint(drive, "command.out", "holds no"));
 }
 
 // Another kestrel holding the drive: both files are locked while it runs.
@@ -330,10 +334,35 @@ TEST(Drive, FilesInUseByAnotherRunDoNotOpen) {
         EXPECT_EQ(r.status, 255);
         if (std::string(held) == "command.in") {
             EXPECT_EQ(r.out, banner() + no_receiver_text(msd.drive()));
-            EXPECT_EQ(r.err, "Input file " + msd.drive() + "command.in open  error 11\n\r");
+            EXPECT_EQ(r.err, "Input file " + msd.drive() + "command.in open  error 11\n\r" +
+                                 drive_hint(msd.drive(), held, "in use"));
         } else {
-            EXPECT_EQ(r.err, "Output file error 11\n\r");
+            EXPECT_EQ(r.err, "Output file error 11\n\r" + drive_hint(msd.drive(), held, "in use"));
         }
+    }
+}
+
+// A failed open ends with one line that says why in words and what to do.
+TEST(Drive, FailedOpenSaysWhatToDo) {
+    ScratchDir dir;
+    const std::string drive = dir.subdir("drive");
+    dir.write("drive/command.in", std::string(512, '\0'));
+    dir.write("drive/command.out", std::string(512, '\0'));
+    const std::string no_slash = drive.substr(0, drive.size() - 1);
+    const std::pair<std::string, std::string> cases[] = {
+        {no_slash, "kestrel: " + no_slash + "command.in does not exist, but " + drive +
+                       "command.in does: the drive path must end in \"/\": write -P" + drive +
+                       "\n"},
+        {drive + "gone/", "kestrel: the directory " + drive +
+                              "gone/ does not exist (No such file or directory): mount the "
+                              "receiver's drive and give its directory, ending in \"/\", as "
+                              "-P<dir>/\n"},
+    };
+    for (const auto &[path, hint] : cases) {
+        RunResult r = run_kestrel({"-P" + path, "-V"});
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.out, banner() + no_receiver_text(path));
+        EXPECT_EQ(r.err, "Input file " + path + "command.in open  error 2\n\r" + hint);
     }
 }
 
@@ -352,6 +381,93 @@ TEST(Drive, HidReceiverIsPreferredToTheDrive) {
     MsdSim msd;
     RunResult r = run_kestrel({"-P" + msd.drive()}, sim);
     EXPECT_EQ(r.out, banner() + hid_open_text());
+}
+
+// ---------------------------------------------------------------------------
+// What the run skips or reads only in part: one line on standard error each
+// ---------------------------------------------------------------------------
+
+TEST(LongOptions, HelpAndVersionOpenNothing) {
+    for (const char *option : {"--help", "--version"}) {
+        ScratchDir cwd; // no receiver: an open would fail
+        RunResult r = run_kestrel({"-F7000000", option}, {.cwd = cwd.path()});
+        EXPECT_EQ(r.status, 0) << option;
+        EXPECT_EQ(r.err, "") << option;
+        EXPECT_EQ(r.out, option[2] == 'h' ? help_screen() : "kestrel " KESTREL_VERSION_TEXT "\n");
+    }
+}
+
+// Each line with an argument that is skipped or read only in part prints
+// what its correct form prints on standard output, and one line on standard
+// error; the correct form prints nothing there.
+TEST(Arguments, SkippedOrPartlyReadSaySoAndPrintWhatTheirCorrectFormPrints) {
+    struct Case {
+        std::vector<std::string> args, correct;
+        std::string err; // part of the one line
+        int status = 0;
+    };
+    const Case cases[] = {
+        {{"-F", "14100000"}, {"-F"}, "so -F sent nothing; write -F14100000"},
+        {{"-F7000000", "-G", "10"},
+         {"-F7000000", "-G"},
+         "so -G used its previous value 0; write -G10"},
+        {{"-N", "0001", "-C0"}, {"-C0"}, "so no serial number chooses the receiver; write -N0001"},
+        {{"-P", "/media/x/"},
+         {"-C0"},
+         "so the drive is looked for among the mounts; write -P/media/x/"},
+        {{"-f14.1M"}, {"-F14"}, "-f14.1M: \".1M\" was not read, so the value used is 14;"},
+        {{"-Gfoo"}, {"-G"}, "-Gfoo: \"foo\" is not a number, so -G used its previous value 0;"},
+        {{"-Z5", "-C0"}, {"-C0"}, "-Z5 was skipped: \"-Z\" is not an option"},
+        {{"--frequency=14100000"},
+         {"-C0"},
+         "--frequency=14100000 was skipped: kestrel has no such option"},
+        {{"-Vx"}, {"-V"}, "-Vx: \"x\" was ignored: -V takes no value"},
+        {{"-J3A34x"}, {"-J3A34"}, "\"x\" was not read, so the value used is 3A34; write"},
+        {{"-F7000000", "-wrf", "b.txt"},
+         {"-F7000000"},
+         "-wrf was skipped: a -W command must be the first argument, as in kestrel -wrf b.txt",
+         1},
+        {{"-wr10", "-F7000000"}, {"-wr10"}, "-F7000000 was not executed: a -W command runs alone"},
+        {{"-ww10"}, {"-ww10", "0 0 0"}, "-ww10 has no values, so cell 10 is cleared to zeros"},
+        {{"-ww10", "1900000", "1", "0"},
+         {"-ww10", "1900000"},
+         "only \"1900000\" was read, so cell 10 takes frequency 1900000, mode 0, transverter 0; "
+         "quote the three numbers: kestrel -ww10 \"1900000 1 0\""},
+    };
+    HidSim sim;
+    sim.add_device();
+    for (const Case &c : cases) {
+        RunResult correct = run_kestrel(c.correct, sim);
+        RunResult r = run_kestrel(c.args, sim);
+        const std::string name = c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : "");
+        EXPECT_EQ(correct.err, "") << name;
+        EXPECT_EQ(r.out, correct.out) << name;
+        EXPECT_EQ(r.status, c.status) << name;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << name << ": " << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << name << ": " << r.err;
+    }
+}
+
+// -T with its address as a separate argument contacts another address; the
+// later -T here keeps that on this machine.
+TEST(Arguments, TcpAddressAndPort) {
+    MsdSim sim({.tcp = true});
+    const std::string port = std::to_string(sim.tcp_port());
+    RunResult r = run_kestrel({"-T", "127.0.0.1", "-T127.0.0.1", "-P" + port, "-F7000000"});
+    RunResult correct = run_kestrel({"-T127.0.0.1", "-P" + port, "-F7000000"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, correct.out);
+    EXPECT_EQ(r.err, "kestrel: -T has no value: \"127.0.0.1\" is a separate argument and was "
+                     "skipped, so 127.0.0.1 port " +
+                         port + " is contacted instead; write -T127.0.0.1\n");
+    r = run_kestrel({"-T127.0.0.1:" + port, "-F7000000"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "kestrel: -T127.0.0.1:" + port +
+                         ": the port goes in -P, not in -T: write "
+                         "-T127.0.0.1 -P" +
+                         port + " (\"127.0.0.1:" + port +
+                         "\" is not an address, so no connection is tried)\n"
+                         "Cannot connect to  SDR!\n\r");
 }
 
 } // namespace

@@ -196,7 +196,11 @@ TEST(TcpFailure, RefusedConnectionEndsTheRun) {
     RunResult r = run_kestrel({kLoopback, port_arg(port), "-F7000000"});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, tcp_open_text(port) + "Cannot open TALMIR SDR!\n\r");
-    EXPECT_EQ(r.err, "Cannot connect to  SDR!\n\r");
+    EXPECT_EQ(r.err, "Cannot connect to  SDR!\n\rkestrel: no connection to 127.0.0.1 port " +
+                         std::to_string(port) +
+                         ": connection refused: nothing listens at that port; check that the "
+                         "receiver is on and connected, and its address and port (-T<address> "
+                         "-P<port>)\n");
 }
 
 // The receiver answers one message and closes on the second: that message

@@ -410,13 +410,21 @@ TEST_F(TcpLink, ResetReceiverFailsWithoutKillingTheProcess) {
     plat_tcp_close(&s);
 }
 
+// The hint after a failed connect: the address, the port and the reason.
+std::string connect_hint(uint16_t port, const std::string &reason) {
+    return "kestrel: no connection to 127.0.0.1 port " + std::to_string(port) + ": " + reason +
+           (reason == "timed out" ? ": nothing answered" : ": nothing listens at that port") +
+           "; check that the receiver is on and connected, and its address and port "
+           "(-T<address> -P<port>)\n";
+}
+
 TEST_F(TcpLink, RefusedConnectionFails) {
     uint16_t port;
     int l = loopback::listen_on(1, &port);
     close(l); // nothing listens there now
     Output o = capture([&] { EXPECT_EQ(open_tcp_connection("127.0.0.1", port), -1); });
     EXPECT_EQ(o.out, "SO_KEEPALIVE is OFF\n");
-    EXPECT_EQ(o.err, "Cannot connect to  SDR!\n\r");
+    EXPECT_EQ(o.err, "Cannot connect to  SDR!\n\r" + connect_hint(port, "connection refused"));
     EXPECT_EQ(hid_tcp_network_flag, 0);
     // The failed link sends nothing and says so.
     o = capture([] { EXPECT_EQ(tcp_send_sample_rate(96000), -1); });
@@ -427,7 +435,10 @@ TEST_F(TcpLink, UnreadableAddressIsNotContacted) {
     const char *bad[] = {"", "localhost", "127.0.0.1.5", "300.1.1.1", "127.0.0.1x"};
     for (const char *a : bad) {
         Output o = capture([&] { EXPECT_EQ(open_tcp_connection(a, 50000), -1) << a; });
-        EXPECT_EQ(o.err, "Cannot connect to  SDR!\n\r") << a;
+        EXPECT_EQ(o.err, "Cannot connect to  SDR!\n\rkestrel: \"" + std::string(a) +
+                             "\" is not an IPv4 address, so no connection was tried: give the "
+                             "receiver's address as -T<a.b.c.d> and its port as -P<port>\n")
+            << a;
     }
 }
 
@@ -466,7 +477,7 @@ TEST_F(TcpLink, ConnectThatIsNeverAnsweredFailsWithinTheConnectBound) {
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                   std::chrono::steady_clock::now() - start)
                   .count();
-    EXPECT_EQ(o.err, "Cannot connect to  SDR!\n\r");
+    EXPECT_EQ(o.err, "Cannot connect to  SDR!\n\r" + connect_hint(port, "timed out"));
     EXPECT_GE(ms, TCP_CONNECT_TIMEOUT_MS - 50);
     EXPECT_LT(ms, TCP_CONNECT_TIMEOUT_MS + 1000);
     for (int c : fillers)
