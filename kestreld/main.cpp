@@ -3,6 +3,7 @@
 // Channel n of the receiver is served on port PORT+n. One thread: requests
 // from all clients are executed one at a time, each exchange with the
 // receiver bounded; sockets never block.
+#include <clocale>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -230,6 +231,7 @@ void serve(void) {
 } // namespace
 
 int main(int argc, char **argv) {
+    setlocale(LC_CTYPE, ""); // serial numbers are read as kestrel reads them
     char serial[256] = {0}, path[256] = {0}, address[256] = {0};
     bool tcp = false;
     uint32_t listen_addr = 0;
@@ -297,8 +299,15 @@ int main(int argc, char **argv) {
     HID_Set_Console_Quiet(1);
     tcp_set_console_quiet(1);
     static wchar_t wide_serial[256];
-    if (serial[0] != '\0' && mbstowcs(wide_serial, serial, 255) != static_cast<size_t>(-1))
+    if (serial[0] != '\0') {
+        // A serial number that cannot be read must not let another receiver
+        // be opened in its place.
+        if (mbstowcs(wide_serial, serial, 255) == static_cast<size_t>(-1)) {
+            fprintf(stderr, "kestreld: -N%s: not valid text in this locale\n", serial);
+            return 2;
+        }
         Set_USB_Serial_number(wide_serial);
+    }
     uint16_t rx_port = 50000;
     if (tcp) {
         if (address[0] == '\0')
@@ -329,8 +338,7 @@ int main(int argc, char **argv) {
     if (!plat_ipv4_is_loopback(listen_addr))
         fputs("kestreld: listening beyond this machine; the protocol has no authentication\n",
               stderr);
-    if (rig_open() != RIG_OK)
-        fputs("kestreld: the receiver cannot be opened now; each request tries again\n", stderr);
+    rig_open(); // a receiver that is not there yet is tried again by each request
     printf("kestreld: serving %s:%ld channels %d\n", listen_host, listen_port, channel_count);
     fflush(stdout);
 

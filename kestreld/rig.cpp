@@ -6,6 +6,7 @@
 // after it came back.
 #include "rig.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "commands.h"
@@ -25,11 +26,18 @@ constexpr int CMD_TRACE = 28;
 const char *rig_ip = nullptr; // null: USB HID, then the drive files
 uint16_t rig_port = 0;
 bool rig_opened = false;
+bool said_unreachable = false; // the log says that the receiver cannot be opened
+
+// One line in kestreld's log (standard error) when the link changes state.
+void log_line(const char *text) {
+    fprintf(stderr, "kestreld: %s\n", text);
+}
 
 // The status of an exchange that did not end with an answer. A failed link
 // is closed, so that the next request opens it again.
 int exchange_failed(int how) {
     if (how == FE_LINK_FAILED || HID_Link_Down()) {
+        log_line("the link to the receiver failed; the next request opens it again");
         rig_close();
         return how == FE_TIMED_OUT ? RIG_ETIMEOUT : RIG_EIO;
     }
@@ -80,25 +88,31 @@ bool rig_is_open(void) {
     return rig_opened;
 }
 
-int rig_open(void) {
-    if (rig_opened)
-        return RIG_OK;
-    if (rig_ip != nullptr) {
-        rig_opened = open_tcp_connection(rig_ip, rig_port) == 0;
-        return rig_opened ? RIG_OK : RIG_EIO;
-    }
+// Opens the receiver over TCP, or over USB HID and then the drive files.
+static bool open_link(void) {
+    if (rig_ip != nullptr)
+        return open_tcp_connection(rig_ip, rig_port) == 0;
     char msg[128] = {0};
-    if (HID_Device_Init_HID(msg) == 1) {
-        rig_opened = true;
-        return RIG_OK;
-    }
+    if (HID_Device_Init_HID(msg) == 1)
+        return true;
     static char found[sizeof Gpath_name];
     const char *path = Gpath_name;
     if (path[0] == '\0')
         path = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, found, sizeof found)
                    ? found
                    : default_path_name;
-    rig_opened = HID_Device_Init_MSD(msg, path) == 1;
+    return HID_Device_Init_MSD(msg, path) == 1;
+}
+
+int rig_open(void) {
+    if (rig_opened)
+        return RIG_OK;
+    rig_opened = open_link();
+    if (rig_opened && said_unreachable)
+        log_line("the receiver is open again");
+    if (!rig_opened && !said_unreachable)
+        log_line("the receiver cannot be opened; each request tries again");
+    said_unreachable = !rig_opened;
     return rig_opened ? RIG_OK : RIG_EIO;
 }
 

@@ -42,7 +42,7 @@ static bool hid_receiver_seen = false;
 static long msd_open_error = 0;
 static const char *msd_open_file = "command.in";
 // Set by a program that has a console of its own (kestreld): the open then
-// prints nothing on standard output.
+// prints none of kestrel's texts.
 static bool console_quiet = false;
 
 void HID_Reset_Connection_State(void) {
@@ -122,7 +122,9 @@ bool open_drive_file(const char *name, plat_file *f, long *err) {
     bool opened = plat_file_open_exclusive(name, f, &refused);
     *err = opened ? 0 : plat_last_error();
     if (refused)
-        fprintf(stderr, "The drive file %s is a link or not a regular file: not opened\n", name);
+        if (!console_quiet)
+            fprintf(stderr, "The drive file %s is a link or not a regular file: not opened\n",
+                    name);
     return opened;
 }
 
@@ -229,8 +231,9 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
         static_cast<size_t>(in_len) >= sizeof in_name) {
         // The names would not fit: open nothing rather than a cut name.
         put_msg(msg, "Unable to open Input device!\r\n");
-        fprintf(stderr, "The TALMIR path is too long: %zu characters, at most 244 fit\n",
-                strlen(path_name));
+        if (!console_quiet)
+            fprintf(stderr, "The TALMIR path is too long: %zu characters, at most 244 fit\n",
+                    strlen(path_name));
         hid_status = 0;
         return 0;
     }
@@ -239,7 +242,8 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
         msd_open_error = err;
         msd_open_file = "command.in";
         put_msg(msg, "Unable to open Input device!\r\n");
-        fprintf(stderr, "Input file %s open  error %li\n\r", in_name, err);
+        if (!console_quiet)
+            fprintf(stderr, "Input file %s open  error %li\n\r", in_name, err);
         hid_status = 0;
         return 0;
     }
@@ -249,7 +253,8 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
         plat_file_close(&msd_handle);
         put_msg(msg, "Unable to open Output device!\r\n");
         hid_status = 0;
-        fprintf(stderr, "Output file error %li\n\r", err);
+        if (!console_quiet)
+            fprintf(stderr, "Output file error %li\n\r", err);
         return 0;
     }
     HID_COMMAND_SIZE = 7;

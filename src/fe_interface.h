@@ -52,8 +52,9 @@ int HID_Device_Init(char *msg);
 int HID_Device_Init_HID(char *msg);
 int HID_Device_Init_MSD(char *msg, const char *path_name);
 int HID_Device_Reconnect(char *msg);
-// 1: the open prints nothing on standard output (for kestreld, whose
-// standard output is its own). Diagnostics still go to standard error.
+// 1: opening the receiver prints none of kestrel's texts (for kestreld,
+// which keeps a log of its own), except the hint about a receiver that is
+// attached but cannot be opened.
 void HID_Set_Console_Quiet(int quiet);
 // Closes the HID device and the drive files; no transport is open after it.
 int HID_Close(void);

@@ -45,7 +45,7 @@ unsigned char block_to_send[MAX_MESSAGE];
 int size_to_send = 0;
 // How the last exchange ended (fe_interface.h).
 int last_result = FE_ANSWERED;
-// 1: the open prints nothing on standard output.
+// 1: the link prints none of kestrel's texts.
 bool console_quiet = false;
 
 // Starts a control item message of `length` bytes in `block`.
@@ -63,7 +63,8 @@ void begin_control_item(int length, uint16_t control_code) {
 int link_failed(const char *format, uint64_t deadline) {
     long code = plat_last_error();
     last_result = plat_monotonic_ms() >= deadline ? FE_TIMED_OUT : FE_LINK_FAILED;
-    fprintf(stderr, format, static_cast<int>(code));
+    if (!console_quiet)
+        fprintf(stderr, format, static_cast<int>(code));
     plat_socket_cleanup();
     close_tcp();
     return -1;
@@ -114,7 +115,8 @@ long receive_answer(uint64_t deadline) {
 int open_tcp_connection(const char *ip, int port) {
     int optval = 0;
     if (plat_socket_startup() != 0) {
-        fputs("Cannot start WSA interface\n\r", stderr);
+        if (!console_quiet)
+            fputs("Cannot start WSA interface\n\r", stderr);
         return -1;
     }
     sdr_port = static_cast<uint16_t>(static_cast<unsigned>(port));
@@ -123,24 +125,29 @@ int open_tcp_connection(const char *ip, int port) {
     close_tcp(); // a second open starts afresh
     sdr_socket_made = true;
     if (!plat_tcp_create(&sdr_fd)) {
-        fputs("Cannot open  TCP socket\n\r", stderr);
+        if (!console_quiet)
+            fputs("Cannot open  TCP socket\n\r", stderr);
         return -1;
     }
     if (!plat_tcp_get_keepalive(&sdr_fd, &optval)) {
-        perror("getsockopt()");
+        if (!console_quiet)
+            perror("getsockopt()");
         optval = 0;
     }
     if (!console_quiet)
         printf("SO_KEEPALIVE is %s\n", optval ? "ON" : "OFF");
     if (!plat_tcp_set_keepalive(&sdr_fd, 1))
-        perror("Cannot set keepalive otion!\n\r");
+        if (!console_quiet)
+            perror("Cannot set keepalive otion!\n\r");
 
     // Address text that is not an IPv4 address reaches nobody: no connect
     // is tried at all.
     if (!address_read || !plat_tcp_connect(&sdr_fd, sdr_addr, sdr_port, TCP_CONNECT_TIMEOUT_MS)) {
         long err = plat_last_error();
-        fputs("Cannot connect to  SDR!\n\r", stderr);
-        TCP_Open_Hint(ip != nullptr ? ip : default_ip_address, sdr_port, address_read, err);
+        if (!console_quiet) {
+            fputs("Cannot connect to  SDR!\n\r", stderr);
+            TCP_Open_Hint(ip != nullptr ? ip : default_ip_address, sdr_port, address_read, err);
+        }
         close_tcp();
         return -1;
     }

@@ -6,7 +6,7 @@
 
 int open_tcp_connection(const char *ip, int port);
 void close_tcp(void);
-// 1: the open prints nothing on standard output (for kestreld).
+// 1: the link prints none of kestrel's texts (for kestreld).
 void tcp_set_console_quiet(int quiet);
 // Closes the link and puts its state back to how a fresh process starts.
 void tcp_reset_link_state(void);

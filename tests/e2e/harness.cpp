@@ -583,8 +583,11 @@ void Kestreld::stop() {
     if (pid_ <= 0)
         return;
     stop_server(&pid_, "kestreld", dir_.file("err"));
-    // None of kestrel's console texts: standard output is the ready line.
+    // None of kestrel's console texts: standard output is the ready line,
+    // standard error kestreld's own log.
     EXPECT_EQ(dir_.read("out"), ready_line_);
+    for (const std::string &line : log_lines(dir_.file("err")))
+        EXPECT_EQ(line.rfind("kestreld: ", 0), 0u) << line;
 }
 
 // ---------------------------------------------------------------------------

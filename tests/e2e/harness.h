@@ -202,7 +202,8 @@ class MsdSim {
 // kestreld serving on 127.0.0.1 (a free port, unless `args` give --listen)
 // until the end of the test,
 // then stopped by its process id with SIGTERM; it must end with status 0,
-// having printed nothing but its ready line on standard output.
+// having printed nothing but its ready line on standard output and its
+// own log lines on standard error.
 //   Kestreld server({"-T127.0.0.1", "-P" + std::to_string(sim.tcp_port())});
 //   Kestreld server({}, hid.env());                  // the HID receivers of `hid`
 //   server.port()             the port of channel 0

@@ -329,3 +329,24 @@ TEST(Kestreld, ChannelPerPort) {
     for (const auto &[key, value] : want)
         EXPECT_EQ(sim.state(key), value) << key;
 }
+
+// Command lines that cannot be served end at once: 2 for a bad one, 1 when
+// the address cannot be listened on.
+TEST(Kestreld, CommandLinesRefused) {
+    uint16_t taken = 0;
+    int busy = loopback::listen_on(1, &taken);
+    const std::vector<std::pair<std::vector<std::string>, int>> rows = {
+        {{"--channels", "5"}, 2},
+        {{"--listen", "127.0.0.1"}, 2},
+        {{"--listen", "127.0.0.1:65535", "--channels", "2"}, 2},
+        {{"-X"}, 2},
+        {{"-N\xff"}, 2},
+        {{"--listen", "127.0.0.1:" + std::to_string(taken)}, 1},
+    };
+    for (const auto &[args, status] : rows) {
+        RunResult r = run_process(kestreld_binary(), args, {.timeout_ms = 5000});
+        EXPECT_EQ(r.status, status) << args[0] << " " << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    close(busy);
+}
