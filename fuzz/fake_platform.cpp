@@ -77,6 +77,10 @@ bool plat_file_valid(const plat_file *f) {
     return f->fd >= 0;
 }
 
+bool plat_file_gone(const plat_file *f) {
+    return f->fd < 0;
+}
+
 bool plat_file_read_sector(plat_file *f, void *sector) {
     if (f->fd < 0 || (drive & 0x04)) {
         last_error = EIO;

@@ -351,6 +351,10 @@ bool set_fault(Faults &faults, const std::string &key, const std::string &value)
         faults.answer_code = static_cast<int>(*v);
     } else if (key == "extra_28") {
         faults.extra_28 = *v != 0;
+    } else if (key == "stale_answer") {
+        if (*v > 0xFFFFFFFF)
+            return false;
+        faults.stale_answer = static_cast<int64_t>(*v);
     } else {
         return false;
     }
@@ -522,6 +526,8 @@ std::vector<Answer> Receiver::handle(const uint8_t *data, size_t length) {
         return out;
     if (faults.silent_after >= 0 && request_count > static_cast<uint64_t>(faults.silent_after))
         return out;
+    if (faults.stale_answer >= 0 && request_count == 1)
+        out.push_back(generic(0x64, static_cast<uint32_t>(faults.stale_answer)));
     if (faults.extra_28)
         out.push_back(generic(0x1C, static_cast<uint32_t>(request_count)));
     if (faults.answer_code >= 0)

@@ -25,6 +25,10 @@ struct Faults {
     int delay_ms = 0;       // each answer is ready this long after its request
     int answer_code = -1;   // replace byte 0 of every answer with this code (-1: off)
     bool extra_28 = false;  // send a code-28 generic answer before every real answer
+    // Before the answer to the first request, an answer to a user memory
+    // query with this value, as a receiver sends that answers a query of an
+    // earlier run too late (-1: off).
+    int64_t stale_answer = -1;
 };
 
 // Reads one fault setting ("silent 1", "delay_ms 50", ...). Returns false

@@ -54,6 +54,7 @@ const char usage[] =
     "  --delay-ms N       answer N ms after each request\n"
     "  --answer-code N    put report code N in every answer\n"
     "  --extra-28         send a code-28 answer before every answer\n"
+    "  --stale-answer N   send a user memory answer of value N before the first answer\n"
     "  --tcp-close-after N    TCP: answer N messages, close when the next arrives\n"
     "  --tcp-answer-length N  TCP: pad every answer with zeros to N bytes (up to 8191)\n"
     "  --tcp-split-ms N       TCP: send every answer in two parts, N ms apart\n";
@@ -117,6 +118,9 @@ int main(int argc, char **argv) {
             fault("answer_code", v);
         } else if (opt == "--extra-28") {
             fault("extra_28", "1");
+        } else if (opt == "--stale-answer") {
+            need_value(v);
+            fault("stale_answer", v);
         } else if (opt == "--tcp-close-after" || opt == "--tcp-answer-length" ||
                    opt == "--tcp-split-ms") {
             need_value(v);

@@ -5,10 +5,11 @@
 // transverter index (high 16 bits).
 //
 // A backup is first written to a temporary file next to the target, and only
-// a complete one (every cell answered, every byte written and synced)
-// replaces the old backup. Restoring stores only what a line says exactly:
-// unreadable lines, cells that do not exist and values that would arrive
-// changed are reported and skipped.
+// a complete one (every cell answered, the answers in step with the queries,
+// every byte written and synced) replaces the old backup. Restoring stores
+// only what a line says exactly: unreadable lines, cells that do not exist
+// and values that would arrive changed are reported and skipped; it stops
+// at the first store that gets no answer.
 #include "commands.h"
 
 #include <cerrno>
@@ -103,17 +104,33 @@ int query_word(int word, uint32_t *value, bool *answered) {
 }
 
 // Reads one cell and prints its "UM" line; `answered` is false when either
-// word went unanswered.
-int query_cell(int address, uint32_t *freq, int *mode, int *trvtr_index, bool *answered) {
+// word went unanswered. With `stop_early` the second word is not asked for
+// once the first went unanswered (it reads as a time-out would give it).
+int query_cell(int address, uint32_t *freq, int *mode, int *trvtr_index, bool *answered,
+               bool stop_early = false) {
     bool first = false, second = false;
-    uint32_t word = 0;
-    query_word(2 * address, freq, &first);
-    int sent = query_word(2 * address + 1, &word, &second);
+    uint32_t word = UINT32_MAX;
+    int sent = query_word(2 * address, freq, &first);
+    if (first || !stop_early)
+        sent = query_word(2 * address + 1, &word, &second);
     *mode = static_cast<int>(word & 0xFFFFu);
     *trvtr_index = static_cast<int>(word >> 16);
     printf("UM %d %lu %d %d\n\r", address, static_cast<unsigned long>(*freq), *mode, *trvtr_index);
     *answered = first && second;
     return sent;
+}
+
+constexpr int FIRMWARE_VERSION_QUERY = 0x09;
+
+// The check read around a backup: the firmware version query. Its answer
+// carries its own command code, which no answer to a user memory query
+// has. Returns false when no answer came; `in_step` tells whether the
+// answer was the answer to this query.
+bool check_read(uint32_t *value, bool *in_step) {
+    HID_Check_FW_Version(0);
+    *value = static_cast<uint32_t>(HID_wait_For_ACK());
+    *in_step = ack_generic_command() == FIRMWARE_VERSION_QUERY;
+    return ack_answered();
 }
 
 // "<what>: <the system's description>" on standard error.
@@ -126,13 +143,15 @@ void report_error(const char *what, long err) {
 constexpr size_t BACKUP_TEXT_SIZE = 8192;
 
 // Where a backup is being written: a temporary file that replaces the
-// target once complete, or, for a target that is not a regular file (a
-// terminal, a pipe), the target itself. The text is gathered here and
-// written whole when the run closes the output.
+// target once complete; the old file itself, rewritten in place, where no
+// temporary file can take its place; or, for a target that is not a regular
+// file (a terminal, a pipe), the target itself. The text is gathered here
+// and written whole when the run closes the output.
 struct backup_output {
     plat_backup_target target;
     plat_backup_file file;
     bool direct;
+    bool in_place;
     bool overflow; // the text did not fit (never for a real backup)
     size_t length;
     char text[BACKUP_TEXT_SIZE];
@@ -141,6 +160,7 @@ struct backup_output {
 // Creates the output; returns 0, or the error code when it cannot be had.
 long open_backup_output(const char *file_name, backup_output *out) {
     out->direct = false;
+    out->in_place = false;
     out->overflow = false;
     out->length = 0;
     long err = plat_backup_inspect(file_name, &out->target);
@@ -150,7 +170,16 @@ long open_backup_output(const char *file_name, backup_output *out) {
         out->direct = true;
         return plat_backup_open_direct(file_name, &out->file);
     }
-    return plat_backup_create_temp(&out->target, &out->file);
+    err = plat_backup_create_temp(&out->target, &out->file);
+    // A directory the user cannot write, or an old file whose owner could
+    // not be kept on a new one: the old file, writable as it is, is
+    // refreshed in place.
+    if (err != 0 && out->target.exists &&
+        plat_backup_open_in_place(&out->target, &out->file) == 0) {
+        out->in_place = true;
+        err = 0;
+    }
+    return err;
 }
 
 // Writes, syncs and closes the output. With `keep` the new backup then
@@ -163,17 +192,21 @@ bool close_backup_output(backup_output *out, bool keep) {
                 sizeof out->text);
         keep = false;
     }
-    if (keep || out->direct)
+    if (out->in_place) {
+        if (keep)
+            err = plat_backup_overwrite(&out->file, out->text, out->length);
+    } else if (keep || out->direct) {
         err = plat_backup_write(&out->file, out->text, out->length);
-    if (err == 0 && keep && !out->direct)
+    }
+    if (err == 0 && keep && !out->direct && !out->in_place)
         err = plat_backup_sync(&out->file);
     long close_err = plat_backup_close(&out->file);
     if (err == 0)
         err = close_err;
     if (err != 0)
         report_error("Cannot write output file", err);
-    if (out->direct)
-        return err == 0 && !out->overflow;
+    if (out->direct || out->in_place)
+        return err == 0 && keep;
     if (err != 0 || !keep) {
         plat_backup_discard(&out->file);
         return false;
@@ -206,17 +239,31 @@ const char *const backup_header[] = {
     "#<cell> <frequency> <modulation> <travsverter>:\r\n",
 };
 
+// What a restore reads at most: a real backup is about 3 KB in 106 lines of
+// at most 60 characters.
+constexpr uint64_t BACKUP_FILE_MAX_BYTES = 16u << 20;
+constexpr uint64_t BACKUP_LINE_MAX_BYTES = 1u << 20;
+
 // Reads the next line of `file`: its first BACKUP_LINE_CHARS characters go
-// to `text` (terminated), the rest up to the line end is passed over.
+// to `text` (terminated), the rest up to the line end is passed over, but
+// no more than BACKUP_LINE_MAX_BYTES bytes of the line (`*cut` then turns
+// true) and no more than the file's bytes left, counted in `*budget`.
 // Returns false at end of file with nothing read.
-bool read_backup_line(FILE *file, char (&text)[BACKUP_LINE_CHARS + 1], size_t *length,
-                      bool *whole) {
+bool read_backup_line(FILE *file, char (&text)[BACKUP_LINE_CHARS + 1], size_t *length, bool *whole,
+                      uint64_t *budget, bool *cut) {
     size_t n = 0;
     bool any = false;
     *whole = true;
+    *cut = false;
+    uint64_t line_bytes = 0;
     int c;
     while ((c = getc(file)) != EOF) {
         any = true;
+        if (*budget == 0 || ++line_bytes > BACKUP_LINE_MAX_BYTES) {
+            *cut = true;
+            break;
+        }
+        (*budget)--;
         if (c == '\n')
             break;
         if (n < BACKUP_LINE_CHARS)
@@ -227,6 +274,29 @@ bool read_backup_line(FILE *file, char (&text)[BACKUP_LINE_CHARS + 1], size_t *l
     text[n] = '\0';
     *length = n;
     return any;
+}
+
+// Writes the cells marked in `cells` as ascending ranges ("0-11, 15"), or
+// "none", into `text`.
+void format_cells(const bool (&cells)[USER_MEMORY_CELLS], char *text, size_t size) {
+    size_t n = 0;
+    text[0] = '\0';
+    for (int cell = 0; cell < USER_MEMORY_CELLS; cell++) {
+        if (!cells[cell])
+            continue;
+        int last = cell;
+        while (last + 1 < USER_MEMORY_CELLS && cells[last + 1])
+            last++;
+        int w = last == cell
+                    ? snprintf(text + n, size - n, "%s%d", n > 0 ? ", " : "", cell)
+                    : snprintf(text + n, size - n, "%s%d-%d", n > 0 ? ", " : "", cell, last);
+        if (w < 0 || static_cast<size_t>(w) >= size - n)
+            return; // cut short (never for 100 cells in the sizes used)
+        n += static_cast<size_t>(w);
+        cell = last;
+    }
+    if (n == 0)
+        snprintf(text, size, "none");
 }
 
 } // namespace
@@ -255,12 +325,14 @@ int save_user_memory(int address, uint32_t freq, int mode, int trvtr_index) {
     }
     HID_Save_User_Memory(2 * address, freq);
     HID_wait_For_ACK();
+    bool answered = ack_answered();
     uint32_t word = (static_cast<uint32_t>(trvtr_index) << 16) | static_cast<uint32_t>(mode);
     HID_Save_User_Memory(2 * address + 1, word);
     HID_wait_For_ACK();
+    answered = answered && ack_answered();
     printf("UM: cell= %d, freq=%ld , mode=%d, tvtr=%d\n\r", address,
            static_cast<long>(static_cast<int32_t>(freq)), mode, trvtr_index);
-    return 0;
+    return answered ? 0 : -1;
 }
 
 int read_user_memory_to_file(const char *file_name) {
@@ -276,30 +348,48 @@ int read_user_memory_to_file(const char *file_name) {
     }
     for (const char *line : backup_header)
         write_backup(&out, line);
-    int unanswered = 0;
-    for (int cell = 0; cell < USER_MEMORY_CELLS; cell++) {
+    // Answers carry no word number: an answer left behind by an earlier run,
+    // taken as the answer to a query of this one, would put every later word
+    // one query late. The firmware version is read before the first cell and
+    // again after the last; both answers must be answers to that query, and
+    // the same, or the answers are out of step with the queries. The backup
+    // stops at its first unanswered cell: it could not be kept anyway.
+    uint32_t opening = 0, closing = 0;
+    bool in_step = false;
+    bool complete = check_read(&opening, &in_step);
+    if (!complete)
+        fprintf(stderr, "The receiver did not answer the firmware version query that opens the "
+                        "backup: no cell was read\n");
+    for (int cell = 0; complete && in_step && cell < USER_MEMORY_CELLS; cell++) {
         uint32_t freq;
         int mode, trvtr_index;
-        bool answered;
-        query_cell(cell, &freq, &mode, &trvtr_index, &answered);
-        if (!answered)
-            unanswered++;
+        query_cell(cell, &freq, &mode, &trvtr_index, &complete, true);
         char line[255];
         snprintf(line, sizeof line, "%d %d %d %d \r\n", cell, static_cast<int32_t>(freq), mode,
                  trvtr_index);
         write_backup(&out, line);
+        if (!complete)
+            fprintf(stderr,
+                    "User memory cell %d got no answer to its query: the backup stops there\n",
+                    cell);
     }
-    bool complete = close_backup_output(&out, unanswered == 0);
-    if (unanswered > 0)
-        fprintf(stderr, "%d of the %d user memory cells got no answer to their query\n", unanswered,
-                USER_MEMORY_CELLS);
-    if (!complete) {
+    if (complete && in_step) {
+        complete = check_read(&closing, &in_step);
+        in_step = in_step && closing == opening;
+        if (!complete)
+            fprintf(stderr, "The receiver did not answer the firmware version query that closes "
+                            "the backup\n");
+    }
+    if (complete && !in_step)
+        fprintf(stderr, "The receiver's answers are out of step with the queries (an answer left "
+                        "from an earlier run came in between): the cells read may belong to other "
+                        "cells\n");
+    bool kept = close_backup_output(&out, complete && in_step);
+    if (!kept) {
         if (!out.direct)
             fprintf(stderr, "No backup written: %s is left as it was\n", file_name);
         return -1;
     }
-    if (unanswered > 0)
-        return -1; // written straight to a terminal or pipe: incomplete all the same
     printf("write to backup file: %s\r\n", file_name);
     return 0;
 }
@@ -309,10 +399,22 @@ int restore_user_memory_from_file(const char *file_name) {
         printf("restore from backup file: %s\r\n", file_name);
         return 0;
     }
-    long err;
-    FILE *file = plat_backup_open_source(file_name, &err);
+    plat_backup_source source;
+    FILE *file = plat_backup_open_source(file_name, &source);
     if (file == nullptr) {
-        report_error("Cannot open input file\n\r", err);
+        if (source.not_regular)
+            fprintf(stderr, "Backup file %s not read: it is not a regular file\n", file_name);
+        else
+            report_error("Cannot open input file\n\r", source.error);
+        return -1;
+    }
+    if (source.size > BACKUP_FILE_MAX_BYTES) {
+        fprintf(
+            stderr,
+            "Backup file %s not read: it holds %llu bytes, more than the %llu a restore reads\n",
+            file_name, static_cast<unsigned long long>(source.size),
+            static_cast<unsigned long long>(BACKUP_FILE_MAX_BYTES));
+        fclose(file);
         return -1;
     }
     int result = 0;
@@ -320,23 +422,48 @@ int restore_user_memory_from_file(const char *file_name) {
     int stored = 0;
     char text[BACKUP_LINE_CHARS + 1];
     size_t length;
-    bool whole;
-    while (stored < USER_MEMORY_CELLS && read_backup_line(file, text, &length, &whole)) {
+    bool whole, cut = false;
+    uint64_t budget = BACKUP_FILE_MAX_BYTES;
+    // A restore stops sending at its first store that got no answer; the
+    // rest of the file is still read, to tell which cells it would have
+    // restored.
+    bool sending = true;
+    static bool restored[USER_MEMORY_CELLS], not_restored[USER_MEMORY_CELLS];
+    memset(restored, 0, sizeof restored);
+    memset(not_restored, 0, sizeof not_restored);
+    while (stored < USER_MEMORY_CELLS &&
+           read_backup_line(file, text, &length, &whole, &budget, &cut)) {
         line_number++;
+        if (cut) {
+            if (budget == 0)
+                fprintf(stderr,
+                        "Backup file %s grew past %llu bytes while it was read: the rest is not "
+                        "read\n",
+                        file_name, static_cast<unsigned long long>(BACKUP_FILE_MAX_BYTES));
+            else
+                fprintf(stderr,
+                        "Backup file line %d is longer than %llu bytes: the rest of the file is "
+                        "not read\n",
+                        line_number, static_cast<unsigned long long>(BACKUP_LINE_MAX_BYTES));
+            result = -1;
+            break;
+        }
         backup_line line;
         switch (parse_backup_line(text, length, whole, &line)) {
         case BACKUP_COMMENT:
             continue;
         case BACKUP_TOO_FEW_NUMBERS:
-            fprintf(stderr, "Backup file line %d skipped: it does not hold four numbers\n",
-                    line_number);
+            if (sending)
+                fprintf(stderr, "Backup file line %d skipped: it does not hold four numbers\n",
+                        line_number);
             result = -1;
             continue;
         case BACKUP_TOO_LONG:
-            fprintf(stderr,
-                    "Backup file line %d skipped: its four numbers do not end within its first "
-                    "%zu characters\n",
-                    line_number, BACKUP_LINE_CHARS);
+            if (sending)
+                fprintf(stderr,
+                        "Backup file line %d skipped: its four numbers do not end within its first "
+                        "%zu characters\n",
+                        line_number, BACKUP_LINE_CHARS);
             result = -1;
             continue;
         case BACKUP_DATA:
@@ -345,18 +472,42 @@ int restore_user_memory_from_file(const char *file_name) {
         char why[160];
         if (!user_memory_cell_storable(line.address, line.freq, line.mode, line.trvtr_index,
                                        HID_COMMAND_SIZE, why, sizeof why)) {
-            fprintf(stderr, "Backup file line %d skipped: %s\n", line_number, why);
+            if (sending)
+                fprintf(stderr, "Backup file line %d skipped: %s\n", line_number, why);
             result = -1;
             continue;
         }
         int address = static_cast<int>(line.address);
+        stored++;
+        if (!sending) {
+            not_restored[address] = true;
+            continue;
+        }
         uint32_t freq = static_cast<uint32_t>(line.freq);
         int mode = static_cast<int>(line.mode);
         int trvtr_index = static_cast<int>(line.trvtr_index);
         printf("%lu %d %d %d \n\r", static_cast<unsigned long>(address), static_cast<int>(freq),
                mode, trvtr_index);
-        save_user_memory(address, freq, mode, trvtr_index);
-        stored++;
+        if (save_user_memory(address, freq, mode, trvtr_index) == 0) {
+            restored[address] = true;
+            continue;
+        }
+        fprintf(stderr,
+                "User memory cell %d got no answer to its store: the restore stops at line %d of "
+                "the backup file\n",
+                address, line_number);
+        not_restored[address] = true;
+        sending = false;
+        result = -1;
+    }
+    if (!sending) {
+        for (int cell = 0; cell < USER_MEMORY_CELLS; cell++)
+            restored[cell] = restored[cell] && !not_restored[cell];
+        char cells[600];
+        format_cells(restored, cells, sizeof cells);
+        fprintf(stderr, "User memory cells restored: %s\n", cells);
+        format_cells(not_restored, cells, sizeof cells);
+        fprintf(stderr, "User memory cells not restored: %s\n", cells);
     }
     if (ferror(file)) {
         fprintf(stderr, "Cannot read input file: %s\n", strerror(errno != 0 ? errno : EIO));

@@ -34,6 +34,13 @@ static char found_path[sizeof Gpath_name];
 // it was opened.
 static int last_exchange = FE_ANSWERED;
 static bool transport_failed = false;
+// Answers over HID or the drive that ran out of time in a row, and whether
+// the link has been given up: its drive files gone or failing, its USB
+// device gone, or the receiver taken as silent. A link given up sends
+// nothing more, and every later exchange ends at once as `given_up_as`.
+static int timeouts_in_a_row = 0;
+static bool link_given_up = false;
+static int given_up_as = FE_LINK_FAILED;
 // Why the last open failed, for the hint that follows: whether a USB HID
 // receiver was seen but could not be opened, the system's code of the
 // drive-file open (0: none, or a failure with a message of its own), and
@@ -62,6 +69,9 @@ void HID_Reset_Connection_State(void) {
     memset(found_path, 0, sizeof found_path);
     last_exchange = FE_ANSWERED;
     transport_failed = false;
+    timeouts_in_a_row = 0;
+    link_given_up = false;
+    given_up_as = FE_LINK_FAILED;
     console_quiet = false;
 }
 
@@ -112,6 +122,9 @@ void note_exchange(int result) {
 void note_opened(void) {
     last_exchange = FE_ANSWERED;
     transport_failed = false;
+    timeouts_in_a_row = 0;
+    link_given_up = false;
+    given_up_as = FE_LINK_FAILED;
 }
 
 // Opens one command file and keeps the system's error code of a failure in
@@ -128,6 +141,45 @@ bool open_drive_file(const char *name, plat_file *f, long *err) {
     return opened;
 }
 
+// Gives the link up, saying why once; the exchange, and every later one,
+// ends as `result`.
+void give_up_link(const char *why, int result) {
+    if (!link_given_up)
+        fprintf(stderr, "%s: the remaining exchanges with the receiver fail at once\n", why);
+    link_given_up = true;
+    given_up_as = result;
+    hid_command_send_state = 0;
+    note_exchange(result);
+}
+
+// An answer wait that ran out of time. A receiver that lets
+// SILENT_AFTER_TIMEOUTS answers in a row run out is taken as silent; one
+// that answers late still answers within that many waits and is never cut
+// short.
+void answer_timed_out(void) {
+    note_exchange(FE_TIMED_OUT);
+    if (++timeouts_in_a_row >= SILENT_AFTER_TIMEOUTS) {
+        char why[96];
+        snprintf(why, sizeof why, "The receiver answered none of the last %d reports",
+                 SILENT_AFTER_TIMEOUTS);
+        give_up_link(why, FE_TIMED_OUT);
+    }
+}
+
+// Clears an answer left waiting in `f` by an earlier run (or a request the
+// receiver has not taken yet), so that it cannot pass for an answer of this
+// run.
+void clear_drive_file(plat_file *f) {
+    unsigned char *sector = static_cast<unsigned char *>(plat_sector_alloc());
+    if (sector == nullptr)
+        return;
+    if (plat_file_read_sector(f, sector) && sector[0] != 0) {
+        memset(sector, 0, PLAT_SECTOR_SIZE);
+        plat_file_write_sector(f, sector);
+    }
+    plat_sector_free(sector);
+}
+
 } // namespace
 
 void HID_Set_Console_Quiet(int quiet) {
@@ -141,7 +193,7 @@ int HID_Last_Exchange(void) {
 int HID_Link_Down(void) {
     if (hid_tcp_network_flag == 1)
         return tcp_link_open() ? 0 : 1;
-    if (hid_status == 0 || transport_failed)
+    if (hid_status == 0 || transport_failed || link_given_up)
         return 1;
     return 0;
 }
@@ -201,6 +253,11 @@ int HID_Device_Init_HID(char *msg) {
     }
     hid_status = 1;
     note_opened();
+    // Input reports already queued (answers to an earlier run's reports)
+    // are no answers of this run.
+    unsigned char stale[64];
+    for (int i = 0; i < 64 && hid_read_timeout(fe_handle, stale, sizeof stale, 0) > 0; i++) {
+    }
     wmemset(wstr, 0, 256);
     hid_set_nonblocking(fe_handle, 0);
     if (hid_get_product_string(fe_handle, wstr, 255) < 0) {
@@ -257,6 +314,8 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
             fprintf(stderr, "Output file error %li\n\r", err);
         return 0;
     }
+    clear_drive_file(&msd_handle);
+    clear_drive_file(&CommOut);
     HID_COMMAND_SIZE = 7;
     put_msg(msg, "TALMIR MSD Device");
     if (!console_quiet)
@@ -337,6 +396,11 @@ int HID_Write_Data(unsigned char *report) {
         hid_command_send_state = 1;
         return 1;
     }
+    if (link_given_up && (hid_status == 1 || hid_status == 2)) {
+        hid_command_send_state = 0;
+        note_exchange(given_up_as);
+        return 0;
+    }
     if (hid_status == 1) {
         if (fe_handle == nullptr) {
             note_exchange(FE_LINK_FAILED);
@@ -344,7 +408,10 @@ int HID_Write_Data(unsigned char *report) {
         }
         int result = hid_write(fe_handle, report, static_cast<size_t>(HID_COMMAND_SIZE));
         hid_command_send_state = result > 0 ? 1 : 0;
-        note_exchange(result < 0 ? FE_LINK_FAILED : FE_ANSWERED);
+        if (result < 0)
+            give_up_link("The USB receiver cannot be written to", FE_LINK_FAILED);
+        else
+            note_exchange(FE_ANSWERED);
         return result;
     }
     if (hid_status == 2 && plat_file_valid(&CommOut)) {
@@ -357,7 +424,10 @@ int HID_Write_Data(unsigned char *report) {
         bool ok = plat_file_write_sector(&CommOut, sector);
         plat_sector_free(sector);
         hid_command_send_state = ok ? 1 : 0;
-        note_exchange(ok ? FE_ANSWERED : FE_LINK_FAILED);
+        if (!ok)
+            give_up_link("The receiver's request file cannot be written", FE_LINK_FAILED);
+        else
+            note_exchange(FE_ANSWERED);
         return ok ? 1 : 0;
     }
     note_exchange(FE_LINK_FAILED);
@@ -378,12 +448,23 @@ int HID_Read_Data(char *buf) {
         note_exchange(link != FE_ANSWERED ? link : FE_TIMED_OUT);
         return 0;
     }
+    if (link_given_up && (hid_status == 1 || hid_status == 2)) {
+        note_exchange(given_up_as);
+        return -1;
+    }
     if (hid_status == 1 && fe_handle != nullptr) {
         hid_set_nonblocking(fe_handle, 0);
         int result = hid_read_timeout(fe_handle, reinterpret_cast<unsigned char *>(buf),
                                       static_cast<size_t>(HID_COMMAND_SIZE), HID_READ_TIMEOUT_MS);
+        if (result < 0)
+            give_up_link("The USB receiver cannot be read from", FE_LINK_FAILED);
+        else if (result == 0)
+            answer_timed_out();
+        else
+            timeouts_in_a_row = 0;
         if (result < 5) {
-            note_exchange(result < 0 ? FE_LINK_FAILED : FE_TIMED_OUT);
+            if (result > 0)
+                note_exchange(FE_TIMED_OUT); // too short to be an answer
             return -1;
         }
         hid_command_send_state = 0;
@@ -397,22 +478,33 @@ int HID_Read_Data(char *buf) {
             return -1;
         }
         // Poll the answer file every millisecond, for as long as a HID read
-        // would wait: a receiver that never answers ends as a time-out, a
-        // file that cannot be read at the end as a failed link.
+        // would wait: a receiver that never answers ends as a time-out. A
+        // file that cannot be read, or that has gone from the drive, gives
+        // the link up.
         const uint64_t deadline = plat_monotonic_ms() + HID_READ_TIMEOUT_MS;
         for (;;) {
-            bool read = plat_file_read_sector(&msd_handle, sector);
-            if (read && sector[0] != 0) {
+            if (!plat_file_read_sector(&msd_handle, sector)) {
+                give_up_link("The receiver's answer file cannot be read", FE_LINK_FAILED);
+                break;
+            }
+            if (sector[0] != 0) {
                 memcpy(buf, sector, static_cast<size_t>(HID_COMMAND_SIZE));
                 sector[0] = 0;
                 bool ok = plat_file_write_sector(&msd_handle, sector);
                 plat_sector_free(sector);
                 hid_command_send_state = 0;
-                note_exchange(ok ? FE_ANSWERED : FE_LINK_FAILED);
+                timeouts_in_a_row = 0;
+                if (!ok)
+                    give_up_link("The receiver's answer file cannot be written", FE_LINK_FAILED);
+                else
+                    note_exchange(FE_ANSWERED);
                 return ok ? 1 : 0;
             }
             if (plat_monotonic_ms() >= deadline) {
-                note_exchange(read ? FE_TIMED_OUT : FE_LINK_FAILED);
+                if (plat_file_gone(&msd_handle) || plat_file_gone(&CommOut))
+                    give_up_link("The receiver's drive files are gone", FE_LINK_FAILED);
+                else
+                    answer_timed_out();
                 break;
             }
             plat_sleep_ms(1);

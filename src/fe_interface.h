@@ -38,6 +38,10 @@ void HID_Reset_Connection_State(void);
 // How long a read waits for the receiver's answer, in milliseconds, on USB
 // HID and on the drive files alike.
 constexpr int HID_READ_TIMEOUT_MS = 1000;
+// A receiver that lets this many answers in a row run out of time over HID
+// or the drive is taken as silent: the rest of the run sends nothing more and
+// every later answer wait fails at once.
+constexpr int SILENT_AFTER_TIMEOUTS = 3;
 
 // ---------------------------------------------------------------------------
 // Connection settings, open, close and report exchange
@@ -72,8 +76,9 @@ enum fe_exchange_result { FE_ANSWERED = 0, FE_TIMED_OUT = 1, FE_LINK_FAILED = 2 
 // Set by HID_Write_Data and HID_Read_Data.
 int HID_Last_Exchange(void);
 // 1 when the receiver cannot be reached without opening it again: nothing is
-// open, the open transport has failed since it was opened, or the TCP link
-// was closed after a failure or a time-out.
+// open, the open transport has failed since it was opened or has been given
+// up (a receiver taken as silent), or the TCP link was closed after a
+// failure or a time-out.
 int HID_Link_Down(void);
 
 // Tunnel hooks used by the TCP link.

@@ -45,6 +45,9 @@ inline bool plat_sector_transfer_allowed(const void *buffer, size_t size) {
 bool plat_file_open_exclusive(const char *path, plat_file *f, bool *refused = nullptr);
 void plat_file_close(plat_file *f);
 bool plat_file_valid(const plat_file *f);
+// True when the open file has no name left on its drive (removed, the drive
+// gone) or cannot be looked at any more.
+bool plat_file_gone(const plat_file *f);
 // Reads or writes the whole first sector (offset 0) from or into a
 // sector buffer. Return true when all 512 bytes moved; a buffer that is not
 // sector-aligned fails with the system's "invalid argument" code.

@@ -92,6 +92,11 @@ bool plat_file_valid(const plat_file *f) {
     return f->fd >= 0;
 }
 
+bool plat_file_gone(const plat_file *f) {
+    struct stat st;
+    return f->fd < 0 || fstat(f->fd, &st) != 0 || st.st_nlink == 0;
+}
+
 bool plat_file_read_sector(plat_file *f, void *sector) {
     if (f->fd < 0)
         return false;

@@ -436,52 +436,48 @@ TEST_P(BackupUnderFaults, KeepsTheOldBackup) {
     expect_only_asked(rig.memory(), {}, {}, c.name); // a backup changes nothing
 }
 
+const char kOutOfStep[] = "The receiver's answers are out of step with the queries";
+const char kNoCheckAnswer[] =
+    "The receiver did not answer the firmware version query that opens the backup: no cell was "
+    "read\n";
+
+// A backup stops at its first unanswered cell: a silent receiver costs one
+// wait. Answers of another kind, or one an earlier run left behind, put the
+// answers out of step with the queries.
 INSTANTIATE_TEST_SUITE_P(
     Matrix, BackupUnderFaults,
-    ::testing::Values(BackupCase{"OtherCodeDrive",
-                                 Link::Drive,
-                                 {.answer_code = 9},
-                                 {},
-                                 "100 of the 100 user memory cells got no answer to their query\n",
-                                 kQuickMs},
-                      BackupCase{"OtherCodeTcp",
-                                 Link::Tcp,
-                                 {.answer_code = 9},
-                                 {},
-                                 "100 of the 100 user memory cells got no answer to their query\n",
-                                 kQuickMs},
-                      BackupCase{"Extra28Drive",
-                                 Link::Drive,
-                                 {.extra_28 = true},
-                                 {},
-                                 "of the 100 user memory cells got no answer to their query\n",
-                                 kQuickMs},
-                      BackupCase{"Extra28Tcp",
-                                 Link::Tcp,
-                                 {.extra_28 = true},
-                                 {},
-                                 "of the 100 user memory cells got no answer to their query\n",
-                                 kQuickMs},
-                      // 197 of the 200 queries answered: three time-outs on the drive;
-                      // over TCP one answer bound, then the link is given up.
-                      BackupCase{"SilentNearTheEndDrive",
-                                 Link::Drive,
-                                 {.silent_after = 197},
-                                 {},
-                                 "2 of the 100 user memory cells got no answer to their query\n",
-                                 3 * kReadTimeoutMs + kSlackMs},
-                      BackupCase{"SilentNearTheEndTcp",
-                                 Link::Tcp,
-                                 {.silent_after = 197},
-                                 {},
-                                 "2 of the 100 user memory cells got no answer to their query\n",
-                                 kLinkBound},
-                      BackupCase{"ClosedMidwayTcp",
-                                 Link::Tcp,
-                                 {},
-                                 {.close_after = 150},
-                                 "25 of the 100 user memory cells got no answer to their query\n",
-                                 kQuickMs}),
+    ::testing::Values(
+        BackupCase{"SilentHid", Link::Hid, {.silent = true}, {}, kNoCheckAnswer, kOneTimeout},
+        BackupCase{"SilentDrive", Link::Drive, {.silent = true}, {}, kNoCheckAnswer, kOneTimeout},
+        BackupCase{"SilentTcp", Link::Tcp, {.silent = true}, {}, kNoCheckAnswer, kLinkBound},
+        BackupCase{"OtherCodeDrive", Link::Drive, {.answer_code = 9}, {}, kOutOfStep, kQuickMs},
+        BackupCase{"OtherCodeTcp", Link::Tcp, {.answer_code = 9}, {}, kOutOfStep, kQuickMs},
+        BackupCase{"Extra28Drive", Link::Drive, {.extra_28 = true}, {}, kOutOfStep, kQuickMs},
+        BackupCase{"Extra28Tcp", Link::Tcp, {.extra_28 = true}, {}, kOutOfStep, kQuickMs},
+        BackupCase{"StaleAnswerHid", Link::Hid, {.stale_answer = 4242}, {}, kOutOfStep, kQuickMs},
+        BackupCase{
+            "StaleAnswerDrive", Link::Drive, {.stale_answer = 4242}, {}, kOutOfStep, kQuickMs},
+        BackupCase{"StaleAnswerTcp", Link::Tcp, {.stale_answer = 4242}, {}, kOutOfStep, kQuickMs},
+        // The firmware version and 196 words answered (197 exchanges, each
+        // quick); cell 98 is not.
+        BackupCase{"SilentNearTheEndDrive",
+                   Link::Drive,
+                   {.silent_after = 197},
+                   {},
+                   "User memory cell 98 got no answer to its query: the backup stops there\n",
+                   kQuickMs + kReadTimeoutMs},
+        BackupCase{"SilentNearTheEndTcp",
+                   Link::Tcp,
+                   {.silent_after = 197},
+                   {},
+                   "User memory cell 98 got no answer to its query: the backup stops there\n",
+                   kQuickMs + kAnswerBoundMs},
+        BackupCase{"ClosedMidwayTcp",
+                   Link::Tcp,
+                   {},
+                   {.close_after = 150},
+                   "User memory cell 74 got no answer to its query: the backup stops there\n",
+                   kQuickMs}),
     [](const ::testing::TestParamInfo<BackupCase> &info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
@@ -489,8 +485,8 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------
 
 // The receiver is unplugged while kestrel waits for its first answer: its
-// drive directory disappears and nothing answers any more. Each remaining
-// wait runs out; the run ends with 0.
+// drive directory disappears and nothing answers any more. That wait runs
+// out, the files are found gone, and the remaining exchanges fail at once.
 TEST(FaultMatrix, DriveRemovedMidRun) {
     Rig rig(Link::Drive, {.delay_ms = 300});
     MsdSim &msd = rig.msd();
@@ -511,8 +507,9 @@ TEST(FaultMatrix, DriveRemovedMidRun) {
     EXPECT_EQ(r.out, banner() + msd_open_text(drive) +
                          "RX Frequency 7000000 (Hz) for the channel 0\r\n" + kTimeout + kTimeout +
                          "The LEDs is Off\r\n" + kTimeout + "MAC word is: FFFFFFFF\n\r");
-    EXPECT_EQ(r.err, "");
-    EXPECT_LT(r.elapsed_ms, 3 * kReadTimeoutMs + kSlackMs);
+    EXPECT_EQ(r.err, "The receiver's drive files are gone: the remaining exchanges with the "
+                     "receiver fail at once\n");
+    EXPECT_LT(r.elapsed_ms, kOneTimeout);
 }
 
 // A drive mounted read-only cannot carry requests: the open fails at once
@@ -686,6 +683,13 @@ INSTANTIATE_TEST_SUITE_P(
                     {{12, 7100000}, {13, 2}},
                     "Backup file line 1 skipped: its four numbers do not end within its first "
                     "254 characters\n"},
+        // Beyond 1 MiB a line ends the restore: what follows is not read.
+        RestoreCase{"LineBeyondTheLimit",
+                    data_line(5, 7000000, 1, 0) + std::string(2 << 20, ' ') + "\r\n" +
+                        data_line(6, 7100000, 2, 0),
+                    {{10, 7000000}, {11, 1}},
+                    "Backup file line 2 is longer than 1048576 bytes: the rest of the file is not "
+                    "read\n"},
         // A zero byte ends what can be read of a line: those lines are not
         // stored with numbers from elsewhere.
         RestoreCase{"NulBytes",
@@ -709,6 +713,78 @@ INSTANTIATE_TEST_SUITE_P(
                     {{22, 7400000}, {23, 5}},
                     "Backup file line 10000 skipped"}),
     [](const ::testing::TestParamInfo<RestoreCase> &info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
+// Silent and vanished receivers: -V, -wrf and -wwf end within 5 s
+// ---------------------------------------------------------------------------
+
+// Over HID and the drive a receiver that lets three answers in a row run out
+// is taken as silent; over TCP the link is given up after its first answer
+// bound; a closed connection fails every exchange at once. A backup stops at
+// its first unanswered cell, a restore at its first unanswered store.
+struct DeadLinkCase {
+    const char *name;
+    Link link;
+    Faults faults;
+    TcpFaults tcp_faults;
+    const char *job; // "-V", "-wrf" or "-wwf"
+    std::string err_has;
+};
+
+void PrintTo(const DeadLinkCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class DeadLinks : public ::testing::TestWithParam<DeadLinkCase> {};
+
+TEST_P(DeadLinks, EndWithinFiveSeconds) {
+    const DeadLinkCase &c = GetParam();
+    ScratchDir dir;
+    dir.write("b.txt", data_line(1, 7000000, 1, 0) + data_line(2, 7100000, 2, 0) +
+                           data_line(3, 7200000, 3, 0));
+    Rig rig(c.link, c.faults, c.tcp_faults);
+    std::vector<std::string> args = {c.job};
+    if (std::string(c.job) != "-V")
+        args.push_back(dir.file("b.txt"));
+    RunResult r = rig.run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_LT(r.elapsed_ms, 5000);
+    EXPECT_NE(r.err.find(c.err_has), std::string::npos) << r.err;
+}
+
+const char kTakenAsSilent[] = "The receiver answered none of the last 3 reports: the remaining "
+                              "exchanges with the receiver fail at once\n";
+const char kRestoreStops[] = "User memory cell 1 got no answer to its store: the restore stops at "
+                             "line 1 of the backup file\nUser memory cells restored: none\nUser "
+                             "memory cells not restored: 1-3\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Matrix, DeadLinks,
+    ::testing::Values(
+        DeadLinkCase{"SilentHidV", Link::Hid, {.silent = true}, {}, "-V", kTakenAsSilent},
+        DeadLinkCase{"SilentDriveV", Link::Drive, {.silent = true}, {}, "-V", kTakenAsSilent},
+        DeadLinkCase{"SilentTcpV", Link::Tcp, {.silent = true}, {}, "-V", recv_failed(110)},
+        DeadLinkCase{"SilentHidWrf", Link::Hid, {.silent = true}, {}, "-wrf", "no cell was read"},
+        DeadLinkCase{
+            "SilentDriveWrf", Link::Drive, {.silent = true}, {}, "-wrf", "no cell was read"},
+        DeadLinkCase{"SilentTcpWrf", Link::Tcp, {.silent = true}, {}, "-wrf", "no cell was read"},
+        DeadLinkCase{"SilentHidWwf", Link::Hid, {.silent = true}, {}, "-wwf", kRestoreStops},
+        DeadLinkCase{"SilentDriveWwf", Link::Drive, {.silent = true}, {}, "-wwf", kRestoreStops},
+        DeadLinkCase{"SilentTcpWwf", Link::Tcp, {.silent = true}, {}, "-wwf", kRestoreStops},
+        DeadLinkCase{"ClosedTcpV", Link::Tcp, {}, {.close_after = 0}, "-V", recv_failed(0)},
+        DeadLinkCase{"ClosedTcpWrf", Link::Tcp, {}, {.close_after = 0}, "-wrf", "no cell was read"},
+        DeadLinkCase{"ClosedTcpWwf", Link::Tcp, {}, {.close_after = 0}, "-wwf", kRestoreStops}),
+    [](const ::testing::TestParamInfo<DeadLinkCase> &info) { return info.param.name; });
+
+// A receiver that answers 2.5 s late still answers before a third wait in a
+// row runs out: it is not taken as silent, and every report goes out.
+TEST(FaultMatrix, LateReceiverIsNotCutShort) {
+    Rig rig(Link::Hid, {.delay_ms = 2500});
+    RunResult r = rig.run({"-B1", "-B1", "-J?"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, rig.open_text() + kTimeout + "The LEDs is Off\r\n" + kTimeout +
+                         "The LEDs is Off\r\nMAC word is: 0000\n\r");
+}
 
 // ---------------------------------------------------------------------------
 // The exit status of a run that goes through

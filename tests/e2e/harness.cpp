@@ -140,6 +140,8 @@ std::string faults_text(const Faults &f, const std::string &prefix) {
     if (f.answer_code >= 0)
         out += prefix + "answer_code " + std::to_string(f.answer_code) + "\n";
     out += prefix + "extra_28 " + (f.extra_28 ? "1" : "0") + "\n";
+    if (f.stale_answer >= 0)
+        out += prefix + "stale_answer " + std::to_string(f.stale_answer) + "\n";
     return out;
 }
 
@@ -486,6 +488,10 @@ MsdSim::MsdSim(MsdOptions options) {
     }
     if (f.extra_28)
         args.push_back("--extra-28");
+    if (f.stale_answer >= 0) {
+        args.push_back("--stale-answer");
+        args.push_back(std::to_string(f.stale_answer));
+    }
     const TcpFaults &t = options.tcp_faults;
     if (t.close_after >= 0) {
         args.push_back("--tcp-close-after");

@@ -119,6 +119,7 @@ struct Faults {
     int delay_ms = 0;       // each answer comes this long after its request
     int answer_code = -1;   // every answer carries this report code instead
     bool extra_28 = false;  // a code-28 generic answer comes before every answer
+    long stale_answer = -1; // a user memory answer of this value comes before the first answer
 };
 
 struct HidDevice {

@@ -5,13 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdint>
+#include <future>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace e2e {
 namespace {
@@ -262,9 +267,13 @@ TEST(BackupFile, WrittenAndRestoredOverHidRoundTripsEveryCell) {
     EXPECT_EQ(r.out, banner() + hid_open_text() + expected_cell_lines() +
                          "write to backup file: " + file + "\r\n");
     EXPECT_EQ(dir.read("backup.txt"), expected_backup());
-    std::vector<std::string> queries;
+    // The firmware version read before the first cell and after the last
+    // tells answers that are out of step.
+    const std::string check = hex_bytes({0x02, 0x09, 0, 0, 0, 0, 0});
+    std::vector<std::string> queries = {check};
     for (int w = 0; w < 200; w++)
         queries.push_back(query_report(w));
+    queries.push_back(check);
     EXPECT_EQ(sim.requests(), queries);
 
     for (int w = 0; w < 256; w++)
@@ -299,7 +308,11 @@ TEST(BackupFile, WrittenAndRestoredOverTheDriveFiles) {
     ScratchDir dir;
     std::string file = dir.file("backup.txt");
     {
+        // An answer an earlier run left in command.in is cleared at the open.
         MsdSim msd({.state = memory_state()});
+        std::string stale(512, '\0');
+        stale.replace(0, 7, "\x06\x64\x01\x02\x03\x04\x00", 7);
+        msd.dir().write("drive/command.in", stale);
         RunResult r = run_kestrel({"-wrf", file, "-P" + msd.drive()});
         EXPECT_EQ(r.out, banner() + msd_open_text(msd.drive()) + expected_cell_lines() +
                              "write to backup file: " + file + "\r\n");
@@ -313,8 +326,9 @@ TEST(BackupFile, WrittenAndRestoredOverTheDriveFiles) {
         EXPECT_EQ(blank.state(key), value) << key;
 }
 
-// The receiver answers its first 197 queries and then falls silent: cells 98
-// and 99 get no answer, and the old backup must stay as it was.
+// The receiver answers its first 197 queries (the firmware version and 196
+// words) and then falls silent: cell 98 gets no answer, the backup stops
+// there, and the old backup must stay as it was.
 TEST(BackupFile, ReceiverFallingSilentLeavesTheOldBackupIntact) {
     ScratchDir dir;
     const std::string old = std::string(kHeader) + "0 7000000 1 0 \r\n";
@@ -328,16 +342,21 @@ TEST(BackupFile, ReceiverFallingSilentLeavesTheOldBackupIntact) {
     EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{"backup.txt"});
     EXPECT_EQ(r.out.find("write to backup file"), std::string::npos);
     EXPECT_NE(r.out.find("UM 98 "), std::string::npos);
-    EXPECT_NE(r.err.find("2 of the 100 user memory cells got no answer"), std::string::npos)
+    EXPECT_EQ(r.out.find("UM 99 "), std::string::npos);
+    EXPECT_NE(
+        r.err.find("User memory cell 98 got no answer to its query: the backup stops there\n"),
+        std::string::npos)
         << r.err;
-    EXPECT_EQ(sim.requests().size(), 200u); // every cell is still asked
+    EXPECT_EQ(sim.requests().size(), 198u);
+    EXPECT_LT(r.elapsed_ms, 3000);
 }
 
 // Answers that are not the receiver's answers to the queries (another report
-// code, or a stray code-28 answer ahead of each one) are no cell contents:
-// the old backup must stay as it was.
+// code, a stray code-28 answer ahead of each one, or an answer to an earlier
+// run's query ahead of the first) are no cell contents: the old backup must
+// stay as it was.
 TEST(BackupFile, AnswersOfAnotherKindLeaveTheOldBackupIntact) {
-    const Faults cases[] = {{.answer_code = 5}, {.extra_28 = true}};
+    const Faults cases[] = {{.answer_code = 5}, {.extra_28 = true}, {.stale_answer = 4242}};
     for (const Faults &faults : cases) {
         ScratchDir dir;
         const std::string old = std::string(kHeader) + "0 7000000 1 0 \r\n";
@@ -348,7 +367,8 @@ TEST(BackupFile, AnswersOfAnotherKindLeaveTheOldBackupIntact) {
         EXPECT_EQ(dir.read("backup.txt"), old);
         EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{"backup.txt"});
         EXPECT_EQ(r.out.find("write to backup file"), std::string::npos);
-        EXPECT_NE(r.err.find("100 of the 100 user memory cells got no answer"), std::string::npos)
+        EXPECT_NE(r.err.find("The receiver's answers are out of step with the queries"),
+                  std::string::npos)
             << r.err;
     }
 }
@@ -371,19 +391,112 @@ TEST(BackupFile, FailedWriteLeavesTheOldBackupIntact) {
     EXPECT_NE(r.err.find("Cannot write output file: File too large\n"), std::string::npos) << r.err;
 }
 
-TEST(BackupFile, NewBackupReplacesTheOldOneAndKeepsItsPermissions) {
-    ScratchDir dir;
-    dir.write("backup.txt", "old\r\n");
-    std::string file = dir.file("backup.txt");
-    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+// How a new backup takes the old one's place: the old permissions without
+// set-ID and sticky bits; the old owner and group (a root run on a user's
+// file); through a symbolic link into the file it leads to, the link kept;
+// in place, once complete, where the directory cannot take a new file.
+struct ReplaceCase {
+    const char *name;
+    mode_t mode;     // of the old backup; 0: there is none
+    bool link;       // the name given is "link.txt", a link to "backup.txt"
+    bool user_owned; // the old backup belongs to uid and gid 65534 (root runs only)
+    bool locked_dir; // the run cannot create files in the directory
+    bool silent;     // no cell is answered: the old backup stays
+    mode_t new_mode; // 0: not checked
+};
+
+TEST(BackupFile, ReplacementKeepsWhatTheOldFileWas) {
+    const bool root = getuid() == 0;
+    const ReplaceCase cases[] = {
+        {"Permissions", 0640, false, false, false, false, 0640},
+        {"SetIdAndStickyBitsDropped", 07755, false, false, false, false, 0755},
+        {"OwnerAndGroupKept", 0604, false, true, false, false, 0604},
+        {"ThroughALink", 0600, true, false, false, false, 0600},
+        {"ThroughADanglingLink", 0, true, false, false, false, 0},
+        {"InPlace", 0660, false, false, true, false, 0660},
+        {"InPlaceButIncomplete", 0660, false, false, true, true, 0660},
+    };
+    for (const ReplaceCase &c : cases) {
+        if (c.user_owned && !root)
+            continue;
+        ScratchDir dir;
+        const std::string old = "old\r\n";
+        const std::string file = dir.file("backup.txt");
+        if (c.mode != 0)
+            dir.write("backup.txt", old);
+        ASSERT_TRUE(c.mode == 0 || chmod(file.c_str(), c.mode) == 0);
+        ASSERT_TRUE(!c.user_owned || chown(file.c_str(), 65534, 65534) == 0);
+        ASSERT_TRUE(!c.link || symlink("backup.txt", dir.file("link.txt").c_str()) == 0);
+        struct stat before {};
+        stat(file.c_str(), &before);
+        ASSERT_TRUE(!c.locked_dir || chmod(dir.path().c_str(), 0555) == 0);
+        HidSim sim;
+        sim.add_device({.faults = {.answer_code = c.silent ? 9 : -1}, .state = memory_state()});
+        std::vector<std::string> args = {kestrel_binary(), "-wrf",
+                                         dir.file(c.link ? "link.txt" : "backup.txt")};
+        // Root writes anywhere: the locked directory needs a run without
+        // that power.
+        if (c.locked_dir && root)
+            args.insert(args.begin(), {"--bounding-set=-dac_override,-dac_read_search", "--"});
+        RunResult r = run_process(
+            c.locked_dir && root ? "/usr/bin/setpriv" : args[0],
+            std::vector<std::string>(args.begin() + (c.locked_dir && root ? 0 : 1), args.end()),
+            {.env = sim.env()});
+        chmod(dir.path().c_str(), 0700);
+        EXPECT_EQ(dir.read("backup.txt"), c.silent ? old : expected_backup()) << c.name << r.err;
+        struct stat st {
+        }, lst{};
+        ASSERT_EQ(stat(file.c_str(), &st), 0) << c.name;
+        EXPECT_TRUE(c.new_mode == 0 || (st.st_mode & 07777) == c.new_mode) << c.name;
+        EXPECT_TRUE(!c.user_owned || (st.st_uid == 65534 && st.st_gid == 65534)) << c.name;
+        EXPECT_TRUE(!c.locked_dir || st.st_ino == before.st_ino) << c.name;
+        EXPECT_TRUE(!c.link ||
+                    (lstat(dir.file("link.txt").c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)))
+            << c.name;
+        EXPECT_EQ(files_in(dir.path()).size(), c.link ? 2u : 1u) << c.name;
+        EXPECT_TRUE(!c.silent || r.err.find("No backup written: " + file +
+                                            " is left as it was\n") != std::string::npos)
+            << c.name << r.err;
+    }
+}
+
+// A name that leads to no regular file (here through the links of
+// /dev/stdout to a pipe) is written straight.
+TEST(BackupFile, NonRegularTargetIsWrittenStraight) {
     HidSim sim;
     sim.add_device({.state = memory_state()});
-    RunResult r = run_kestrel({"-wrf", file}, sim);
-    EXPECT_EQ(dir.read("backup.txt"), expected_backup());
-    struct stat st;
-    ASSERT_EQ(stat(file.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{"backup.txt"});
+    RunResult r = run_kestrel({"-wrf", "/dev/stdout"}, sim);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find(expected_backup()), std::string::npos) << r.out;
+}
+
+// A run ended by a signal in the middle of a backup leaves no temporary
+// file, and the old backup as it was. SIGXFSZ comes from a file-size limit
+// on the final write.
+TEST(BackupFile, RunEndedBySignalLeavesNoTemporaryFile) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) {
+        ScratchDir dir;
+        const std::string old = std::string(kHeader) + "0 7000000 1 0 \r\n";
+        dir.write("backup.txt", old);
+        MsdSim msd({.faults = {.delay_ms = sig == SIGXFSZ ? 0 : 20}, .state = memory_state()});
+        const std::string pid_file = msd.dir().file("pid");
+        auto run = std::async(std::launch::async, [&] {
+            return run_process("/bin/sh",
+                               {"-c", "echo $$ >\"$0\"; ulimit -f \"$1\"; shift; exec \"$@\"",
+                                pid_file, sig == SIGXFSZ ? "1" : "unlimited", kestrel_binary(),
+                                "-wrf", dir.file("backup.txt"), "-P" + msd.drive()});
+        });
+        if (sig != SIGXFSZ) {
+            for (int i = 0; i < 5000 && files_in(dir.path()).size() < 2; i++)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ASSERT_EQ(files_in(dir.path()).size(), 2u) << sig;
+            kill(std::stoi(msd.dir().read("pid")), sig);
+        }
+        RunResult r = run.get();
+        EXPECT_EQ(r.status, 128 + sig);
+        EXPECT_EQ(dir.read("backup.txt"), old) << sig;
+        EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{"backup.txt"}) << sig;
+    }
 }
 
 struct FileNameCase {
@@ -409,10 +522,20 @@ TEST(BackupFile, FileNamesThatCannotBeUsed) {
          "",
          "Cannot open input file\n\r: No such file or directory\n"},
         {{"-wrf", dir.path()}, "", "Cannot open output file\n\r: Is a directory\n"},
+        // Only a regular file of a bounded size is restored from; a FIFO
+        // without a writer is not waited for.
+        {{"-wwf", "/dev/zero"}, "", "Backup file /dev/zero not read: it is not a regular file\n"},
+        {{"-wwf", dir.file("fifo")}, "", "fifo not read: it is not a regular file\n"},
+        {{"-wwf", dir.file("huge")},
+         "",
+         "huge not read: it holds 16777217 bytes, more than the 16777216 a restore reads\n"},
         // A name cut to fit would be another file.
         {{"-wrf", long_name}, "", "The backup file name is longer than 255 characters"},
         {{"-wwf", long_name}, "", "The backup file name is longer than 255 characters"},
     };
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    dir.write("huge", "");
+    ASSERT_EQ(truncate(dir.file("huge").c_str(), (16 << 20) + 1), 0);
     HidSim sim;
     sim.add_device();
     for (const FileNameCase &c : cases) {
