@@ -126,6 +126,12 @@ bool plat_file_valid(const plat_file *f) {
     return f->handle != nullptr;
 }
 
+bool plat_file_gone(const plat_file *f) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    return f->handle == nullptr || !GetFileInformationByHandle(handle_of(f), &info) ||
+           info.nNumberOfLinks == 0;
+}
+
 bool plat_file_read_sector(plat_file *f, void *sector) {
     if (f->handle == nullptr)
         return false;

@@ -12,6 +12,8 @@
 
 #include <windows.h>
 
+#include <io.h>
+
 #include "platform/win32_text.h"
 
 namespace {
@@ -103,6 +105,39 @@ long plat_backup_create_temp(const plat_backup_target *target, plat_backup_file 
     return ERROR_FILE_EXISTS;
 }
 
+long plat_backup_open_in_place(const plat_backup_target *target, plat_backup_file *file) {
+    *file = plat_backup_file{};
+    HANDLE h = CreateFileW(plat_widen(target->path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return last_error_or(ERROR_OPEN_FAILED);
+    file->handle = reinterpret_cast<intptr_t>(h);
+    return 0;
+}
+
+long plat_backup_overwrite(plat_backup_file *file, const void *data, size_t size) {
+    HANDLE h = handle_of(file);
+    LARGE_INTEGER old_size{}, new_size{}, zero{};
+    new_size.QuadPart = static_cast<LONGLONG>(size);
+    if (!GetFileSizeEx(h, &old_size))
+        return last_error_or(ERROR_WRITE_FAULT);
+    // Room first: a full disk fails here, with the old text as it was.
+    if (new_size.QuadPart > old_size.QuadPart &&
+        (!SetFilePointerEx(h, new_size, nullptr, FILE_BEGIN) || !SetEndOfFile(h))) {
+        long err = last_error_or(ERROR_DISK_FULL);
+        if (SetFilePointerEx(h, old_size, nullptr, FILE_BEGIN))
+            SetEndOfFile(h);
+        return err;
+    }
+    if (!SetFilePointerEx(h, zero, nullptr, FILE_BEGIN))
+        return last_error_or(ERROR_WRITE_FAULT);
+    if (long err = plat_backup_write(file, data, size); err != 0)
+        return err;
+    if (!SetEndOfFile(h) || !FlushFileBuffers(h))
+        return last_error_or(ERROR_WRITE_FAULT);
+    return 0;
+}
+
 long plat_backup_open_direct(const char *name, plat_backup_file *file) {
     *file = plat_backup_file{};
     // Only for what is not a regular file (the console, a pipe): it exists.
@@ -157,12 +192,32 @@ void plat_backup_discard(plat_backup_file *file) {
     file->temp[0] = '\0';
 }
 
-FILE *plat_backup_open_source(const char *name, long *error) {
+FILE *plat_backup_open_source(const char *name, plat_backup_source *source) {
+    *source = plat_backup_source{};
+    const std::wstring wide = plat_widen(name);
+    DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        source->not_regular = true;
+        return nullptr;
+    }
     // Binary: the reader takes lines ending in CR LF, LF or CR alike, and a
     // Ctrl-Z in the file is no end of it.
     SetLastError(0);
-    FILE *file = _wfopen(plat_widen(name).c_str(), L"rb");
-    *error = file == nullptr ? last_error_or(ERROR_OPEN_FAILED) : 0;
+    FILE *file = _wfopen(wide.c_str(), L"rb");
+    if (file == nullptr) {
+        source->error = last_error_or(ERROR_OPEN_FAILED);
+        return nullptr;
+    }
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    LARGE_INTEGER size{};
+    if (GetFileType(h) != FILE_TYPE_DISK) { // a device such as CON or a pipe
+        fclose(file);
+        source->not_regular = true;
+        return nullptr;
+    }
+    if (GetFileSizeEx(h, &size))
+        source->size = static_cast<uint64_t>(size.QuadPart);
     return file;
 }
 
