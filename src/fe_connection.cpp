@@ -141,10 +141,11 @@ bool open_drive_file(const char *name, plat_file *f, long *err) {
     return opened;
 }
 
-// Gives the link up, saying why once; the exchange, and every later one,
-// ends as `result`.
+// Gives the link up, saying why once (a program with a console of its own
+// sees it through HID_Link_Down()); the exchange, and every later one, ends
+// as `result`.
 void give_up_link(const char *why, int result) {
-    if (!link_given_up)
+    if (!link_given_up && !console_quiet)
         fprintf(stderr, "%s: the remaining exchanges with the receiver fail at once\n", why);
     link_given_up = true;
     given_up_as = result;
