@@ -69,6 +69,9 @@ void HID_Reset_Connection_State(void) {
     memset(found_path, 0, sizeof found_path);
     last_exchange = FE_ANSWERED;
     transport_failed = false;
+    hid_receiver_seen = false;
+    msd_open_error = 0;
+    msd_open_file = "command.in";
     timeouts_in_a_row = 0;
     link_given_up = false;
     given_up_as = FE_LINK_FAILED;

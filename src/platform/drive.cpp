@@ -214,11 +214,18 @@ void search_table(const char *mountinfo_path, size_t dir_size, uint64_t deadline
             !holds_file(mount_point, "command.out", dir_size))
             continue;
         if (!is_trusted_directory(mount_point)) {
-            if (r->untrusted[0] == '\0')
-                snprintf(r->untrusted, sizeof r->untrusted, "%s", mount_point);
+            // Named in a message only: a name cut to the buffer is enough there.
+            if (r->untrusted[0] == '\0' &&
+                snprintf(r->untrusted, sizeof r->untrusted, "%s", mount_point) < 0)
+                r->untrusted[0] = '\0';
             continue;
         }
-        snprintf(r->dir, sizeof r->dir, "%s", mount_point);
+        // A mount point too long for the result is passed over, never cut.
+        int n = snprintf(r->dir, sizeof r->dir, "%s", mount_point);
+        if (n < 0 || static_cast<size_t>(n) >= sizeof r->dir) {
+            r->dir[0] = '\0';
+            continue;
+        }
         r->found = true;
     }
     fclose(table);
