@@ -530,12 +530,13 @@ int HID_Read_Data(char *buf) {
 }
 
 int HID_wait_device_answer(void) {
-    int counter = 0;
+    // Bounded by the clock, not by a count of sleeps: a sleep may last much
+    // longer than asked (15.6 ms at Windows' default timer period).
+    const uint64_t deadline = plat_monotonic_ms() + 1000;
     while (hid_command_send_state != 0) {
-        plat_sleep_ms(1);
-        if (counter > 999)
+        if (plat_monotonic_ms() >= deadline)
             return -1;
-        counter++;
+        plat_sleep_ms(1);
     }
     return 0;
 }
