@@ -11,10 +11,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
-#include <fcntl.h>
+#include <chrono>
+#include <filesystem>
 #include <sstream>
+
+#include <fcntl.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 namespace ksim {
 
@@ -629,8 +633,11 @@ bool dump_file(const Receiver &rx, const std::string &path) {
     std::string text = rx.dump();
     bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = (fclose(f) == 0) && ok;
-    if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
-        unlink(tmp.c_str());
+    std::error_code ec;
+    if (ok)
+        std::filesystem::rename(tmp, path, ec); // replaces the old file, also on Windows
+    if (!ok || ec) {
+        std::remove(tmp.c_str());
         return false;
     }
     return true;
@@ -649,6 +656,14 @@ std::string hex_bytes(const uint8_t *data, size_t length) {
 }
 
 bool append_line(const std::string &path, const std::string &line) {
+#ifdef _WIN32
+    // Appending from one process at a time (the HID stand-in in kestrel.exe).
+    FILE *f = fopen(path.c_str(), "ab");
+    if (f == nullptr)
+        return false;
+    bool written = fprintf(f, "%s\n", line.c_str()) > 0;
+    return fclose(f) == 0 && written;
+#else
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
@@ -657,6 +672,7 @@ bool append_line(const std::string &path, const std::string &line) {
     bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     close(fd);
     return ok;
+#endif
 }
 
 uint32_t u16_at(const uint8_t *r, size_t i) {
@@ -669,9 +685,9 @@ uint32_t u32_at(const uint8_t *r, size_t i) {
 }
 
 uint64_t monotonic_ms() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    using namespace std::chrono; // CLOCK_MONOTONIC on Linux, the performance counter on Windows
+    return static_cast<uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 } // namespace ksim

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fe_interface.h"
+#include "visible_text.h"
 
 namespace {
 
@@ -18,11 +19,19 @@ int list_devices(unsigned short vendor_id, unsigned short product_id) {
     int count = 0;
     hid_device_info *list = hid_enumerate(vendor_id, product_id);
     for (hid_device_info *d = list; d != nullptr; d = d->next) {
-        printf("Device Found\n  type: %04hx %04hx\n  path: %s\n  serial_number: %ls", d->vendor_id,
-               d->product_id, d->path != nullptr ? d->path : "", or_empty(d->serial_number));
+        // The device's strings are shown with their control characters
+        // escaped: they must not steer the terminal.
+        char path[visible_size(1023)];
+        printf("Device Found\n  type: %04hx %04hx\n  path: %s\n  serial_number: ", d->vendor_id,
+               d->product_id, visible_text(d->path != nullptr ? d->path : "", path, sizeof path));
+        print_visible_wide(stdout, or_empty(d->serial_number));
         printf("\n");
-        printf("  Manufacturer: %ls\n", or_empty(d->manufacturer_string));
-        printf("  Product:      %ls\n", or_empty(d->product_string));
+        printf("  Manufacturer: ");
+        print_visible_wide(stdout, or_empty(d->manufacturer_string));
+        printf("\n");
+        printf("  Product:      ");
+        print_visible_wide(stdout, or_empty(d->product_string));
+        printf("\n");
         printf("\n");
         count++;
     }
@@ -47,7 +56,8 @@ int initialize_hardware(void) {
     printf("Init HID interface - Blocking I/O mode!!! \n");
     HID_Device_Enumerate();
     if (HID_Device_Init(description) != 0) {
-        printf("%s device was found!!!\n", description);
+        char shown[visible_size(sizeof description)];
+        printf("%s device was found!!!\n", visible_text(description, shown, sizeof shown));
         return 0;
     }
     printf("%s", description);

@@ -8,6 +8,7 @@
 
 #include "platform/backup_file.h"
 #include "platform/diagnose.h"
+#include "visible_text.h"
 
 int HID_Access_Hint(unsigned short vendor_id, unsigned short product_id, const wchar_t *serial) {
     hid_device_info *list = hid_enumerate(vendor_id, product_id);
@@ -20,7 +21,8 @@ int HID_Access_Hint(unsigned short vendor_id, unsigned short product_id, const w
             seen = d;
     }
     if (seen != nullptr) {
-        const char *path = seen->path != nullptr ? seen->path : "";
+        char path[visible_size(1023)];
+        visible_text(seen->path != nullptr ? seen->path : "", path, sizeof path);
         fprintf(stderr,
                 "Hint: receiver %04hx:%04hx is attached (%s) but cannot be opened; to open it "
                 "without root, install the udev rules file %s and plug it in again; "

@@ -11,6 +11,7 @@
 #include "platform/drive.h"
 #include "platform/platform.h"
 #include "tcp_shell.h"
+#include "visible_text.h"
 
 // The connection's whole state. Everything here starts as a fresh process
 // has it, and HID_Reset_Connection_State() puts it back that way.
@@ -137,10 +138,11 @@ bool open_drive_file(const char *name, plat_file *f, long *err) {
     bool refused = false;
     bool opened = plat_file_open_exclusive(name, f, &refused);
     *err = opened ? 0 : plat_last_error();
-    if (refused)
-        if (!console_quiet)
-            fprintf(stderr, "The drive file %s is a link or not a regular file: not opened\n",
-                    name);
+    if (refused && !console_quiet) {
+        char shown[visible_size(FILE_NAME_SIZE)];
+        fprintf(stderr, "The drive file %s is a link or not a regular file: not opened\n",
+                visible_text(name, shown, sizeof shown));
+    }
     return opened;
 }
 
@@ -303,8 +305,11 @@ int HID_Device_Init_MSD(char *msg, const char *path_name) {
         msd_open_error = err;
         msd_open_file = "command.in";
         put_msg(msg, "Unable to open Input device!\r\n");
-        if (!console_quiet)
-            fprintf(stderr, "Input file %s open  error %li\n\r", in_name, err);
+        if (!console_quiet) {
+            char shown[visible_size(FILE_NAME_SIZE)];
+            fprintf(stderr, "Input file %s open  error %li\n\r",
+                    visible_text(in_name, shown, sizeof shown), err);
+        }
         hid_status = 0;
         return 0;
     }
@@ -333,10 +338,13 @@ int HID_Device_Init(char *msg) {
     if (HID_Device_Init_HID(msg) == 1)
         return 1;
     const char *path;
+    // Paths are shown with control characters escaped: a drive's volume
+    // label becomes part of its mount point.
+    char shown[visible_size(sizeof Gpath_name)];
     msd_path_origin origin = MSD_PATH_GIVEN;
     bool explained = hid_receiver_seen;
     if (Gpath_name[0] != '\0') {
-        printf("The TALMIR path is: %s\n\r", Gpath_name);
+        printf("The TALMIR path is: %s\n\r", visible_text(Gpath_name, shown, sizeof shown));
         path = Gpath_name;
     } else {
         // On Linux the receiver's drive is looked for among the mounts first.
@@ -349,7 +357,7 @@ int HID_Device_Init(char *msg) {
                     "The drive at %s holds the command files but is not used: its top "
                     "directory must belong to you or to root and be writable by nobody else "
                     "(give it with -P to use it anyway)\n",
-                    search.untrusted);
+                    visible_text(search.untrusted, shown, sizeof shown));
         if (search.timed_out)
             fprintf(stderr,
                     "The search for the receiver's drive was stopped after %u ms: a mounted "
@@ -358,7 +366,8 @@ int HID_Device_Init(char *msg) {
         origin = path == found_path ? MSD_PATH_FOUND : MSD_PATH_DEFAULT;
         // Either line says why no drive was found.
         explained = explained || search.untrusted[0] != '\0' || search.timed_out;
-        printf("The TALMIR path was not defined, use default: %s\n\r", path);
+        printf("The TALMIR path was not defined, use default: %s\n\r",
+               visible_text(path, shown, sizeof shown));
     }
     int opened = HID_Device_Init_MSD(msg, path);
     if (opened == 0)
@@ -521,12 +530,13 @@ int HID_Read_Data(char *buf) {
 }
 
 int HID_wait_device_answer(void) {
-    int counter = 0;
+    // Bounded by the clock, not by a count of sleeps: a sleep may last much
+    // longer than asked (15.6 ms at Windows' default timer period).
+    const uint64_t deadline = plat_monotonic_ms() + 1000;
     while (hid_command_send_state != 0) {
-        plat_sleep_ms(1);
-        if (counter > 999)
+        if (plat_monotonic_ms() >= deadline)
             return -1;
-        counter++;
+        plat_sleep_ms(1);
     }
     return 0;
 }

@@ -38,8 +38,7 @@ void apply_serial_number(const char *arg) {
         return; // -N with no text: no serial number is chosen
     static wchar_t serial[256];
     wmemset(serial, 0, 256);
-    size_t converted = mbstowcs(serial, tmp_serial_number, strlen(tmp_serial_number));
-    if (converted == static_cast<size_t>(-1)) {
+    if (!plat_text_to_wide(tmp_serial_number, serial, strlen(tmp_serial_number))) {
         // A serial number that cannot be read in this locale must not end up
         // choosing some other receiver: it is replaced by one that no
         // receiver carries.
@@ -356,6 +355,7 @@ int main(int argc, char **argv) {
                         "null device: nothing done\n");
         return -1;
     }
+    plat_start(&argc, &argv);
     setlocale(LC_CTYPE, "");
     if (handle_long_options(argc, argv))
         return 0;

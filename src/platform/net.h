@@ -8,7 +8,11 @@
 #include <cstdint>
 
 struct plat_tcp {
+#ifdef _WIN32
+    uintptr_t handle = ~static_cast<uintptr_t>(0); // a SOCKET; INVALID_SOCKET when closed
+#else
     int fd = -1; // -1: no socket, or closed
+#endif
 };
 
 // Reads IPv4 address text in the classic forms that the socket library
@@ -31,7 +35,7 @@ bool plat_tcp_connect(plat_tcp *s, uint32_t addr_be, uint16_t port, unsigned tim
 // Sends all `size` bytes, waiting at most until `deadline_ms` (a
 // plat_monotonic_ms() value). A peer that has gone away fails the send with
 // the system's code; the process gets no signal. A closed socket fails at
-// once, with the "bad descriptor" code.
+// once, with the "bad descriptor" code ("not a socket" on Windows).
 bool plat_tcp_send_all(plat_tcp *s, const void *data, size_t size, uint64_t deadline_ms);
 
 // Waits until something can be read, at most until `deadline_ms`, then

@@ -1,7 +1,8 @@
 // The operating-system services the utility needs, behind one small
 // interface: the receiver drive's command files, sector buffers, sleeping,
-// the clock and the last error code. This file and its POSIX implementation
-// are the only places that know the operating system.
+// the clock and the last error code. This file and its implementations
+// (POSIX in posix.cpp, Win32 in win32.cpp, chosen at build time) are the
+// only places that know the operating system.
 #pragma once
 
 #include <cstddef>
@@ -12,9 +13,23 @@ constexpr size_t PLAT_SECTOR_SIZE = 512;
 // A command file on the receiver's drive, opened so that every write reaches
 // the drive at once and every read comes from the drive, not from a cache.
 struct plat_file {
+#ifdef _WIN32
+    void *handle = nullptr; // a file handle; null when closed
+#else
     int fd = -1;
     bool direct = false; // opened with direct I/O; otherwise cached pages are dropped before reads
+#endif
 };
+
+// Transfers that bypass the system's cache move whole sectors from and into
+// sector-aligned memory; a system may refuse any other (Windows fails them
+// with "invalid parameter", Linux with EINVAL). The sector transfers check
+// this themselves before they reach the system, so that such a fault shows
+// on every system, also where the system would not enforce it.
+inline bool plat_sector_transfer_allowed(const void *buffer, size_t size) {
+    return buffer != nullptr && reinterpret_cast<uintptr_t>(buffer) % PLAT_SECTOR_SIZE == 0 &&
+           size > 0 && size % PLAT_SECTOR_SIZE == 0;
+}
 
 // Opens an existing regular file for reading and writing, sharing it with
 // nobody (a second opener fails). A link in the last component of `path` is
@@ -34,7 +49,8 @@ bool plat_file_valid(const plat_file *f);
 // gone) or cannot be looked at any more.
 bool plat_file_gone(const plat_file *f);
 // Reads or writes the whole first sector (offset 0) from or into a
-// sector buffer. Return true when all 512 bytes moved.
+// sector buffer. Return true when all 512 bytes moved; a buffer that is not
+// sector-aligned fails with the system's "invalid argument" code.
 bool plat_file_read_sector(plat_file *f, void *sector);
 bool plat_file_write_sector(plat_file *f, const void *sector);
 
@@ -42,6 +58,16 @@ bool plat_file_write_sector(plat_file *f, const void *sector);
 void *plat_sector_alloc(void);
 void plat_sector_free(void *sector);
 
+// Prepares the run: on Windows the timer runs at 1 ms for the run (so that a
+// 1 ms sleep is not 15.6 ms) and the command line is taken in its wide form
+// and handed on as UTF-8 text, so that no character is lost to the ANSI code
+// page. Nothing to do on POSIX.
+void plat_start(int *argc, char ***argv);
+// Converts command-line text (UTF-8 on Windows, the locale's encoding on
+// POSIX) into at most `count` wide characters, as mbstowcs does: the
+// terminator is written only when there is room. Returns false when the
+// text is not valid in that encoding.
+bool plat_text_to_wide(const char *text, wchar_t *out, size_t count);
 // Makes sure that standard input, output and error are open, opening each
 // one that is closed on the null device. Called first thing, before anything
 // is opened: a program started with one of them closed would otherwise get

@@ -100,6 +100,10 @@ bool plat_file_gone(const plat_file *f) {
 bool plat_file_read_sector(plat_file *f, void *sector) {
     if (f->fd < 0)
         return false;
+    if (!plat_sector_transfer_allowed(sector, PLAT_SECTOR_SIZE)) {
+        errno = EINVAL;
+        return false;
+    }
     if (!f->direct)
         posix_fadvise(f->fd, 0, PLAT_SECTOR_SIZE, POSIX_FADV_DONTNEED);
     ssize_t n;
@@ -112,6 +116,10 @@ bool plat_file_read_sector(plat_file *f, void *sector) {
 bool plat_file_write_sector(plat_file *f, const void *sector) {
     if (f->fd < 0)
         return false;
+    if (!plat_sector_transfer_allowed(sector, PLAT_SECTOR_SIZE)) {
+        errno = EINVAL;
+        return false;
+    }
     ssize_t n;
     do {
         n = pwrite(f->fd, sector, PLAT_SECTOR_SIZE, 0);

@@ -246,8 +246,18 @@ RunResult run_process(const std::string &binary, const std::vector<std::string> 
     return r;
 }
 
+// The Windows kestrel.exe, when the tests run against it (under wine).
+const char *windows_exe() {
+    const char *exe = getenv("KESTREL_E2E_WINDOWS_EXE");
+    return exe != nullptr && *exe != '\0' ? exe : nullptr;
+}
+
+bool windows_target() {
+    return windows_exe() != nullptr;
+}
+
 std::string kestrel_binary() {
-    return KESTREL_BINARY;
+    return windows_exe() != nullptr ? windows_exe() : KESTREL_BINARY;
 }
 std::string kestreld_binary() {
     return KESTRELD_BINARY;
@@ -260,10 +270,39 @@ std::string hid_library() {
     return KESTREL_SIM_HID_LIBRARY;
 }
 
+// kestrel.exe writes through the C runtime's text mode: every "\n" reaches
+// a pipe as "\r\n". Checks that it did and takes the added "\r" away, so
+// that the expectations of the Linux program apply as they are.
+std::string from_text_mode(const std::string &text, const char *stream) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == '\n') {
+            if (out.empty() || out.back() != '\r') {
+                ADD_FAILURE() << stream << " has a \"\\n\" without \"\\r\" at byte " << i;
+                return text;
+            }
+            out.pop_back();
+        }
+        out += text[i];
+    }
+    return out;
+}
+
 RunResult run_kestrel(const std::vector<std::string> &args, const HidSim &sim, RunOptions options) {
+    const char *exe = windows_exe();
     for (auto &kv : sim.env())
-        options.env.push_back(kv);
-    return run_process(kestrel_binary(), args, options);
+        if (exe == nullptr || kv.first != "LD_PRELOAD")
+            options.env.push_back(kv);
+    if (exe == nullptr)
+        return run_process(kestrel_binary(), args, options);
+    // The simulated receivers reach kestrel.exe through the hidapi.dll
+    // stand-in beside it, which reads the same configuration.
+    std::vector<std::string> wine_args = {getenv("KESTREL_E2E_WINE_PREFIX"), exe};
+    wine_args.insert(wine_args.end(), args.begin(), args.end());
+    RunResult r = run_process(getenv("KESTREL_E2E_WINE_RUN"), wine_args, options);
+    r.out = from_text_mode(r.out, "stdout");
+    r.err = from_text_mode(r.err, "stderr");
+    return r;
 }
 
 RunResult run_kestrel(const std::vector<std::string> &args, RunOptions options) {

@@ -13,6 +13,14 @@
 //   run_process(path, args, options) runs any other binary the same way.
 //   Every run gets LC_ALL=C.UTF-8 unless its options set LC_ALL.
 //
+// Against the Windows kestrel.exe (the Windows build's ctest sets these):
+//   KESTREL_E2E_WINDOWS_EXE=.../bin/hidsim/kestrel.exe (beside the hidapi.dll
+//   stand-in), KESTREL_E2E_WINE_RUN=cmake/wine-run.sh and
+//   KESTREL_E2E_WINE_PREFIX=<its wine prefix> make run_kestrel run kestrel.exe
+//   under wine. Its output comes in text mode ("\n" as "\r\n"); run_kestrel
+//   checks that and hands back the text as the Linux program writes it, so
+//   the same expectations hold.
+//
 // HID receivers (the hidapi stand-in loaded into kestrel with LD_PRELOAD)
 //   HidSim sim;                                  // no receiver attached yet
 //   sim.add_device();                            // 0x255D/0x0002, serial "0001",
@@ -231,6 +239,13 @@ std::string help_screen();
 // `drive` whose `file` "holds no" such file, is "in use" or "read-only".
 std::string no_receiver_hint();
 std::string drive_hint(const std::string &drive, const std::string &file, const std::string &why);
+
+// True when the tests run against the Windows kestrel.exe; `system_code`
+// picks the error number that the system running kestrel uses for a fault.
+bool windows_target();
+inline long system_code(long posix, long windows) {
+    return windows_target() ? windows : posix;
+}
 
 // Paths of the built programs.
 std::string kestrel_binary();

@@ -1,6 +1,7 @@
 // Every receiver setting end to end: what kestrel prints, the reports the
 // simulated receiver saw and the receiver's state afterwards, over USB HID
-// with a 7-byte and with a 5-byte receiver and over the drive's command files.
+// with a 7-byte and with a 5-byte receiver, over the drive's command files
+// and tunnelled over TCP (-F, -S and -X are tcp_test.cpp's there).
 #include "harness.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +22,7 @@ namespace {
 
 using KeyValues = std::vector<std::pair<std::string, std::string>>;
 
-enum class Link { Hid7, Hid5, Drive };
+enum class Link { Hid7, Hid5, Drive, Tcp };
 
 const char *link_name(Link link) {
     switch (link) {
@@ -31,6 +32,8 @@ const char *link_name(Link link) {
         return "Hid5";
     case Link::Drive:
         return "Drive";
+    case Link::Tcp:
+        return "Tcp";
     }
     return "?";
 }
@@ -44,8 +47,9 @@ class Receiver {
   public:
     Receiver(Link link, const KeyValues &initial, Faults faults = {}) : link_(link) {
         std::map<std::string, std::string> state(initial.begin(), initial.end());
-        if (link == Link::Drive) {
-            msd_ = std::make_unique<MsdSim>(MsdOptions{.faults = faults, .state = state});
+        if (link == Link::Drive || link == Link::Tcp) {
+            msd_ = std::make_unique<MsdSim>(
+                MsdOptions{.faults = faults, .state = state, .tcp = link == Link::Tcp});
         } else {
             hid_ = std::make_unique<HidSim>();
             hid_->add_device({.pid = static_cast<uint16_t>(link == Link::Hid5 ? 0x0001 : 0x0002),
@@ -58,6 +62,8 @@ class Receiver {
         if (hid_)
             return run_kestrel(args, *hid_);
         std::vector<std::string> with_drive{"-P" + msd_->drive()};
+        if (link_ == Link::Tcp)
+            with_drive = {"-T127.0.0.1", "-P" + std::to_string(msd_->tcp_port())};
         with_drive.insert(with_drive.end(), args.begin(), args.end());
         return run_kestrel(with_drive);
     }
@@ -81,8 +87,15 @@ class Receiver {
         }
         msd_->stop();
     }
-    std::string open_text() const { return hid_ ? hid_open_text() : msd_open_text(msd_->drive()); }
-    std::vector<std::string> requests() const { return hid_ ? hid_->requests() : msd_->requests(); }
+    std::string open_text() const {
+        if (link_ == Link::Tcp)
+            return "SDR IP=127.0.0.1:" + std::to_string(msd_->tcp_port()) +
+                   "\r\nSO_KEEPALIVE is OFF\n";
+        return hid_ ? hid_open_text() : msd_open_text(msd_->drive());
+    }
+    std::vector<std::string> requests() const {
+        return hid_ ? hid_->requests() : msd_->requests(link_ == Link::Tcp ? "tcp" : "");
+    }
     std::string state(const std::string &key) const {
         return hid_ ? hid_->state(key) : msd_->state(key);
     }
@@ -469,9 +482,26 @@ TEST_P(SettingsTest, PrintsSendsAndSets) {
         EXPECT_EQ(rx.state(key), value) << key;
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryOption, SettingsTest,
-                         ::testing::Combine(::testing::Values(Link::Hid7, Link::Hid5, Link::Drive),
-                                            ::testing::Range(size_t{0}, std::size(kCases))),
+// Every case on every link; over TCP not those with -F, -SN or -X, which
+// travel as network messages of their own there, nor the sample-rate saves,
+// whose reset the link waits out (tcp_test.cpp has them).
+std::vector<std::tuple<Link, size_t>> every_case() {
+    std::vector<std::tuple<Link, size_t>> params;
+    for (Link link : {Link::Hid7, Link::Hid5, Link::Drive, Link::Tcp}) {
+        for (size_t i = 0; i < std::size(kCases); i++) {
+            bool control_item = false;
+            for (const std::string &a : kCases[i].args) {
+                const char letter = static_cast<char>(toupper(a.size() > 1 ? a[1] : 0));
+                control_item |= letter == 'F' || letter == 'X' || letter == 'S';
+            }
+            if (link != Link::Tcp || !control_item)
+                params.emplace_back(link, i);
+        }
+    }
+    return params;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryOption, SettingsTest, ::testing::ValuesIn(every_case()),
                          [](const ::testing::TestParamInfo<SettingsTest::ParamType> &info) {
                              return std::string(kCases[std::get<1>(info.param)].name) + "_" +
                                     link_name(std::get<0>(info.param));

@@ -144,7 +144,19 @@ INSTANTIATE_TEST_SUITE_P(
             {HidDevice{.serial = std::nullopt, .product = "P", .manufacturer = std::nullopt}},
             listing_record("255d 0002", "sim-hid-1", "", "", "P") +
                 "PID(0x0002)=1 , PID(0x0006)=0\n\r",
-            "P"}),
+            "P"},
+        // A device's strings cannot steer the terminal: C0, DEL and C1
+        // show escaped; other letters stay (as '?' in the narrowed product).
+        ListingCase{"ControlCharactersShowEscaped",
+                    {HidDevice{.serial = "00\x1b[2J01",
+                               .product = "\x1b]0;owned\x07RX \xc2\x9b"
+                                          "31m\xc3\xa9",
+                               .manufacturer = "T\x7f",
+                               .path = "/dev/hid\x1b[5mraw0"}},
+                    listing_record("255d 0002", "/dev/hid\\x1b[5mraw0", "00\\x1b[2J01", "T\\x7f",
+                                   "\\x1b]0;owned\\x07RX \\x9b31m\xc3\xa9") +
+                        "PID(0x0002)=1 , PID(0x0006)=0\n\r",
+                    "\\x1b]0;owned\\x07RX ?31m?"}),
     [](const ::testing::TestParamInfo<ListingCase> &info) { return info.param.name; });
 
 TEST(Listing, EveryLListsAgain) {

@@ -37,6 +37,10 @@ std::string tcp_open_text(int port) {
     return banner() + "SDR IP=127.0.0.1:" + std::to_string(port) + "\r\nSO_KEEPALIVE is OFF\n";
 }
 
+// The link's error numbers: POSIX's, or Winsock's on Windows.
+const int kTimedOut = static_cast<int>(system_code(ETIMEDOUT, 10060));   // WSAETIMEDOUT
+const int kClosedSocket = static_cast<int>(system_code(EBADF, 10038));   // WSAENOTSOCK
+
 std::string recv_failed(int code) {
     return "Client: recv() failed: error " + std::to_string(code) + ".\n";
 }
@@ -212,7 +216,7 @@ TEST(TcpFailure, ReceiverClosingMidRun) {
                          "RX Frequency 2000000 (Hz) for the channel 0\r\n"
                          "The new  sample rate was set in SDR:  96000 (Hz)\r\n" +
                          kTimeout + "MAC word is: FFFFFFFF\n\r");
-    EXPECT_EQ(r.err, recv_failed(0) + send_failed(EBADF) + send_failed(EBADF));
+    EXPECT_EQ(r.err, recv_failed(0) + send_failed(kClosedSocket) + send_failed(kClosedSocket));
     EXPECT_EQ(sim.requests("tcp-in").size(), 2u);
     EXPECT_EQ(sim.state("freq.0"), "1000000");
 }
@@ -226,7 +230,7 @@ TEST(TcpFailure, SilentReceiverIsGivenUpWithinTheBound) {
     EXPECT_EQ(r.out, tcp_open_text(sim.tcp_port()) +
                          "RX Frequency 7000000 (Hz) for the channel 0\r\n"
                          "RX Frequency 8000000 (Hz) for the channel 0\r\n");
-    EXPECT_EQ(r.err, recv_failed(ETIMEDOUT) + send_failed(EBADF));
+    EXPECT_EQ(r.err, recv_failed(kTimedOut) + send_failed(kClosedSocket));
     EXPECT_GE(r.elapsed_ms, kAnswerBoundMs - 100);
     EXPECT_LT(r.elapsed_ms, kAnswerBoundMs + 2000);
 }

@@ -1,0 +1,86 @@
+// Finding the receiver's USB drive on Windows, for a run whose command line
+// gives no drive path: the first removable drive whose root holds both
+// command files as plain files (not links). The mount table named in drive.h
+// has no meaning here and is not read; network drives are never looked
+// into, and a removable drive without a medium fails its look-up at once
+// (plat_start turned off the system's "insert a disk" box). The drives'
+// file systems (FAT, exFAT) have no owners, so no drive is passed over as
+// untrusted. The look-ups run in a thread of their own, so that a drive
+// that does not answer holds the run no longer than the search's limit.
+#include "platform/drive.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <windows.h>
+
+namespace {
+
+bool holds_plain_file(const std::wstring &root, const wchar_t *name) {
+    DWORD attributes = GetFileAttributesW((root + name).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+// The letter of the first removable drive holding both files, or 0.
+char search_drives(void) {
+    DWORD drives = GetLogicalDrives();
+    for (int letter = 0; letter < 26; letter++) {
+        if ((drives & (1u << letter)) == 0)
+            continue;
+        std::wstring root = {static_cast<wchar_t>(L'A' + letter), L':', L'\\'};
+        if (GetDriveTypeW(root.c_str()) != DRIVE_REMOVABLE)
+            continue;
+        if (holds_plain_file(root, L"command.in") && holds_plain_file(root, L"command.out"))
+            return static_cast<char>('A' + letter);
+    }
+    return 0;
+}
+
+struct Result {
+    std::mutex lock;
+    std::condition_variable done_signal;
+    bool done = false;
+    char letter = 0;
+};
+
+} // namespace
+
+bool plat_find_receiver_drive(const char *, char *dir, size_t dir_size, plat_drive_search *search) {
+    plat_drive_search ignored;
+    if (search == nullptr)
+        search = &ignored;
+    search->timed_out = false;
+    search->untrusted[0] = '\0';
+    if (dir_size == 0)
+        return false;
+    dir[0] = '\0';
+    auto result = std::make_shared<Result>();
+    try {
+        std::thread([result] {
+            char letter = search_drives();
+            std::lock_guard<std::mutex> hold(result->lock);
+            result->letter = letter;
+            result->done = true;
+            result->done_signal.notify_one();
+        }).detach();
+    } catch (const std::system_error &) {
+        return false; // no thread: no search, as with no drive
+    }
+    std::unique_lock<std::mutex> hold(result->lock);
+    if (!result->done_signal.wait_for(hold, std::chrono::milliseconds(search->limit_ms),
+                                      [&result] { return result->done; })) {
+        search->timed_out = true;
+        return false;
+    }
+    if (result->letter == 0 || dir_size < 4)
+        return false;
+    snprintf(dir, dir_size, "%c:\\", result->letter);
+    return true;
+}

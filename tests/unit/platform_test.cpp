@@ -1,0 +1,111 @@
+// The platform layer, on whichever system the tests run (Linux, and
+// Windows under wine): sector transfers, exclusive opens, address text and
+// command-line text.
+#include "platform/net.h"
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#ifdef _WIN32
+constexpr long INVALID_ARGUMENT = 87; // ERROR_INVALID_PARAMETER
+#else
+constexpr long INVALID_ARGUMENT = EINVAL;
+#endif
+
+TEST(Platform, SectorTransfersNeedAlignedWholeSectors) {
+    alignas(512) static unsigned char buffer[1024];
+    const struct {
+        size_t offset, size;
+        bool allowed;
+    } cases[] = {{0, 512, true}, {0, 1024, true}, {1, 512, false}, {256, 512, false},
+                 {0, 0, false},  {0, 511, false}, {0, 513, false}};
+    for (const auto &c : cases)
+        EXPECT_EQ(plat_sector_transfer_allowed(buffer + c.offset, c.size), c.allowed)
+            << "offset " << c.offset << " size " << c.size;
+    EXPECT_FALSE(plat_sector_transfer_allowed(nullptr, 512));
+}
+
+TEST(Platform, CommandFileSectorsAndExclusiveOpen) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / "kestrel-platform-test";
+    std::filesystem::create_directories(dir);
+    const std::string name = (dir / "command.out").string();
+    std::ofstream(name, std::ios::binary) << std::string(512, 'x');
+
+    plat_file f, second;
+    ASSERT_TRUE(plat_file_open_exclusive(name.c_str(), &f)) << plat_last_error();
+    EXPECT_FALSE(plat_file_open_exclusive(name.c_str(), &second)); // nobody shares it
+    EXPECT_FALSE(plat_file_valid(&second));
+
+    unsigned char *sector = static_cast<unsigned char *>(plat_sector_alloc());
+    ASSERT_NE(sector, nullptr);
+    for (size_t i = 0; i < PLAT_SECTOR_SIZE; i++)
+        sector[i] = static_cast<unsigned char>(i);
+    EXPECT_TRUE(plat_file_write_sector(&f, sector));
+    memset(sector, 0, PLAT_SECTOR_SIZE);
+    EXPECT_TRUE(plat_file_read_sector(&f, sector)); // again from offset 0
+    EXPECT_EQ(sector[1], 1);
+    EXPECT_EQ(sector[511], 255);
+
+    // A buffer off the sector boundary is refused before the system sees it.
+    static unsigned char unaligned_room[1024 + 512];
+    unsigned char *aligned =
+        unaligned_room + (512 - reinterpret_cast<uintptr_t>(unaligned_room) % 512);
+    EXPECT_FALSE(plat_file_read_sector(&f, aligned + 8));
+    EXPECT_EQ(plat_last_error(), INVALID_ARGUMENT);
+    EXPECT_FALSE(plat_file_write_sector(&f, aligned + 8));
+    EXPECT_EQ(plat_last_error(), INVALID_ARGUMENT);
+
+    plat_sector_free(sector);
+    plat_file_close(&f);
+    EXPECT_FALSE(plat_file_valid(&f));
+    std::filesystem::remove_all(dir);
+}
+
+TEST(Platform, AddressTextInEveryClassicForm) {
+    const struct {
+        const char *text;
+        bool ok;
+        uint32_t host_order;
+    } cases[] = {
+        {"127.0.0.1", true, 0x7F000001},
+        {"127.1", true, 0x7F000001},
+        {"10.1.2", true, 0x0A010002},
+        {"0x7f.0.0.1", true, 0x7F000001},
+        {"0177.0.0.1", true, 0x7F000001},
+        {"2130706433", true, 0x7F000001},
+        {"1.2.3.4.5", false, 0},
+        {"256.0.0.1", false, 0},
+        {"", false, 0},
+        {"1.2.3.x", false, 0},
+    };
+    for (const auto &c : cases) {
+        uint32_t be = 0;
+        EXPECT_EQ(plat_ipv4_parse(c.text, &be), c.ok) << c.text;
+        if (c.ok) {
+            const unsigned char *b = reinterpret_cast<const unsigned char *>(&be);
+            EXPECT_EQ(static_cast<uint32_t>(b[0] << 24 | b[1] << 16 | b[2] << 8 | b[3]),
+                      c.host_order)
+                << c.text;
+        }
+    }
+}
+
+TEST(Platform, CommandLineTextToWide) {
+    wchar_t out[8];
+    wmemset(out, L'#', 8);
+    ASSERT_TRUE(plat_text_to_wide("0001", out, 4));
+    EXPECT_EQ(std::wstring(out, 5), std::wstring(L"0001#")); // no room: no terminator
+#ifdef _WIN32
+    // Windows takes the command line as UTF-8 whatever the code page.
+    ASSERT_TRUE(plat_text_to_wide("\xC3\xA9\xE2\x82\xAC", out, 8));
+    EXPECT_EQ(std::wstring(out), std::wstring(L"\u00E9\u20AC"));
+    EXPECT_FALSE(plat_text_to_wide("\xFF", out, 8));
+#endif
+}
