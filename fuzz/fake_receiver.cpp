@@ -50,6 +50,9 @@ size_t script_left() {
 }
 
 void receiver_reset() {
+    // A read before this input's script begins (the open drains queued
+    // reports) must see an empty script, never the last input's bytes.
+    script_begin(nullptr, 0);
     delete model;
     model = new ksim::Receiver();
     queued.clear();
