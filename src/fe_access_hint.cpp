@@ -60,6 +60,12 @@ void MSD_Open_Hint(const char *path, const char *file, msd_path_origin origin, l
     if (parent_fits)
         snprintf(parent, sizeof parent, "%.*s", parent_length, parent_text);
     const size_t length = strlen(path);
+    // The path may hold a drive's volume label: shown with its control
+    // characters made visible, as every drive path kestrel prints.
+    char shown_path[visible_size(PLAT_BACKUP_PATH_SIZE)];
+    char shown_parent[visible_size(PLAT_BACKUP_PATH_SIZE)];
+    visible_text(path, shown_path, sizeof shown_path);
+    visible_text(parent_fits ? parent : parent_text, shown_parent, sizeof shown_parent);
     switch (kind) {
     case PLAT_ERROR_NOT_FOUND:
         if (length > 0 && path[length - 1] != '/' &&
@@ -69,36 +75,36 @@ void MSD_Open_Hint(const char *path, const char *file, msd_path_origin origin, l
             fprintf(stderr,
                     "kestrel: %s%s does not exist, but %s/command.in does: the drive path must "
                     "end in \"/\": write -P%s/\n",
-                    path, file, path, path);
+                    shown_path, file, shown_path, shown_path);
         else if (!parent_fits || !plat_is_directory(parent))
             fprintf(stderr,
-                    "kestrel: the directory %.*s does not exist (%s): mount the receiver's drive "
+                    "kestrel: the directory %s does not exist (%s): mount the receiver's drive "
                     "and give its directory, ending in \"/\", as -P<dir>/\n",
-                    parent_length, parent_text, plat_error_text(error));
+                    shown_parent, plat_error_text(error));
         else
             fprintf(stderr,
-                    "kestrel: %.*s holds no %s (%s): give the top directory of the receiver's "
+                    "kestrel: %s holds no %s (%s): give the top directory of the receiver's "
                     "drive, ending in \"/\", as -P<dir>/ (the receiver shows its drive in "
                     "mass-storage mode, -U0)\n",
-                    parent_length, parent_text, file, plat_error_text(error));
+                    shown_parent, file, plat_error_text(error));
         break;
     case PLAT_ERROR_IN_USE:
         fprintf(stderr,
-                "kestrel: the receiver's drive at %.*s is in use by another kestrel run (it holds "
+                "kestrel: the receiver's drive at %s is in use by another kestrel run (it holds "
                 "the lock on %s): wait for that run to end, then try again\n",
-                parent_length, parent_text, file);
+                shown_parent, file);
         break;
     case PLAT_ERROR_DENIED:
         fprintf(stderr,
-                "kestrel: permission denied on the command files in %.*s (%s): they must be "
-                "readable and writable by you; see who owns them with ls -l %.*s\n",
-                parent_length, parent_text, plat_error_text(error), parent_length, parent_text);
+                "kestrel: permission denied on the command files in %s (%s): they must be "
+                "readable and writable by you; see who owns them with ls -l %s\n",
+                shown_parent, plat_error_text(error), shown_parent);
         break;
     case PLAT_ERROR_READ_ONLY:
         fprintf(stderr,
-                "kestrel: the receiver's drive at %.*s is mounted read-only (%s): mount it "
+                "kestrel: the receiver's drive at %s is mounted read-only (%s): mount it "
                 "read-write\n",
-                parent_length, parent_text, plat_error_text(error));
+                shown_parent, plat_error_text(error));
         break;
     default:
         break; // the open's own message shows the code

@@ -369,12 +369,20 @@ TEST(Drive, FailedOpenSaysWhatToDo) {
                               "gone/ does not exist (No such file or directory): mount the "
                               "receiver's drive and give its directory, ending in \"/\", as "
                               "-P<dir>/\n"},
+        // A path that holds an escape sequence is shown with it made visible.
+        {drive + "gone\x1b[2J/", "kestrel: the directory " + drive +
+                                     "gone\\x1b[2J/ does not exist (No such file or directory): "
+                                     "mount the receiver's drive and give its directory, ending in "
+                                     "\"/\", as -P<dir>/\n"},
     };
     for (const auto &[path, hint] : cases) {
+        std::string shown = path;
+        if (size_t esc = shown.find('\x1b'); esc != std::string::npos)
+            shown.replace(esc, 1, "\\x1b");
         RunResult r = run_kestrel({"-P" + path, "-V"});
         EXPECT_EQ(r.status, 255);
-        EXPECT_EQ(r.out, banner() + no_receiver_text(path));
-        EXPECT_EQ(r.err, "Input file " + path + "command.in open  error 2\n\r" + hint);
+        EXPECT_EQ(r.out, banner() + no_receiver_text(shown));
+        EXPECT_EQ(r.err, "Input file " + shown + "command.in open  error 2\n\r" + hint);
     }
 }
 
