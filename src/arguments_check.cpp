@@ -83,15 +83,6 @@ const char *separate_value(int argc, char **argv, int arg, size_t pos) {
 }
 
 // A number of the right kind for the option, to show the form that works.
-// An option whose value was given as the next argument: says what was done
-// instead and the form that works.
-void say_separate_value(const char *a, const char *value, const char *instead) {
-    fprintf(stderr,
-            "kestrel: %s has no value: \"%s\" is a separate argument and was skipped, so %s; "
-            "write %s%s\n",
-            a, value, instead, a, value);
-}
-
 const char *example_number(const char *a, size_t pos) {
     const int sub = toupper(static_cast<unsigned char>(a[2]));
     switch (letter_of(a)) {
@@ -275,26 +266,32 @@ void check_arguments(int argc, char **argv, const first_pass_choice &choice) {
             const char *value = separate_value(argc, argv, arg, value_position(a));
             if (value != nullptr)
                 taken[arg + 1] = 1;
-            char instead[256 + 64];
-            if (value == nullptr)
-                instead[0] = '\0';
-            else if (letter == 'N')
-                snprintf(instead, sizeof instead, "%s%s",
-                         choice.serial[0] != '\0' ? "the serial number of another -N is used: "
-                                                  : "no serial number chooses the receiver",
-                         choice.serial);
-            else if (letter == 'P' && choice.network)
-                snprintf(instead, sizeof instead, "the TCP port is %u", choice.port);
-            else if (letter == 'P')
-                snprintf(instead, sizeof instead, "%s%s",
-                         choice.path[0] != '\0' ? "the drive path of another -P is used: "
-                                                : "the drive is looked for among the mounts",
-                         choice.path);
-            else if (letter == 'T')
-                snprintf(instead, sizeof instead, "%s port %u is contacted instead", choice.address,
-                         choice.port);
-            if (instead[0] != '\0')
-                say_separate_value(a, value, instead);
+            if (value != nullptr && letter == 'N')
+                fprintf(stderr,
+                        "kestrel: %s has no value: \"%s\" is a separate argument and was "
+                        "skipped, so %s%s; write %s%s\n",
+                        a, value,
+                        choice.serial[0] != '\0' ? "the serial number of another -N is used: "
+                                                 : "no serial number chooses the receiver",
+                        choice.serial, a, value);
+            else if (value != nullptr && letter == 'P' && choice.network)
+                fprintf(stderr,
+                        "kestrel: %s has no value: \"%s\" is a separate argument and was "
+                        "skipped, so the TCP port is %u; write %s%s\n",
+                        a, value, choice.port, a, value);
+            else if (value != nullptr && letter == 'P')
+                fprintf(stderr,
+                        "kestrel: %s has no value: \"%s\" is a separate argument and was "
+                        "skipped, so %s%s; write %s%s\n",
+                        a, value,
+                        choice.path[0] != '\0' ? "the drive path of another -P is used: "
+                                               : "the drive is looked for among the mounts",
+                        choice.path, a, value);
+            else if (value != nullptr && letter == 'T')
+                fprintf(stderr,
+                        "kestrel: %s has no value: \"%s\" is a separate argument and was "
+                        "skipped, so %s port %u is contacted instead; write %s%s\n",
+                        a, value, choice.address, choice.port, a, value);
             if (letter == 'T' && strchr(a + 2, ':') != nullptr) {
                 const char *colon = strchr(a + 2, ':');
                 fprintf(stderr,
@@ -315,7 +312,10 @@ void check_number(int argc, char **argv, int arg, size_t pos, int64_t used, bool
     if (strlen(a) <= pos) {
         const char *value = separate_value(argc, argv, arg, pos);
         if (value != nullptr)
-            say_separate_value(a, value, kept_value(a, pos, used, hex, kept, sizeof kept));
+            fprintf(stderr,
+                    "kestrel: %s has no value: \"%s\" is a separate argument and was skipped, so "
+                    "%s; write %s%s\n",
+                    a, value, kept_value(a, pos, used, hex, kept, sizeof kept), a, value);
         return;
     }
     const char *text = a + pos;
