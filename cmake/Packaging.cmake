@@ -105,6 +105,15 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# A cross build (cmake/aarch64-linux-gnu.cmake, ...) is packed for its target:
+# the package names the target's architecture, and dpkg-shlibdeps, told the
+# same through DEB_HOST_ARCH when cpack runs, reads the target's libraries
+# from Debian's multiarch packages (libc6:arm64, ...).
+if(KESTREL_DEB_ARCH)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${KESTREL_DEB_ARCH})
+  file(WRITE ${CMAKE_BINARY_DIR}/CPackTarget.cmake "set(ENV{DEB_HOST_ARCH} ${KESTREL_DEB_ARCH})\n")
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackTarget.cmake)
+endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 include(CPack)
