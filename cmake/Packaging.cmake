@@ -119,7 +119,7 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 include(CPack)
 
 # Tests of the installed files and of the package.
-if(KESTREL_BUILD_TESTS)
+if(KESTREL_BUILD_TESTS AND NOT CMAKE_CROSSCOMPILING)
   set(KESTREL_DIST_TESTS ${CMAKE_CURRENT_LIST_DIR}/../tests/dist)
   get_filename_component(KESTREL_DIST_TESTS ${KESTREL_DIST_TESTS} ABSOLUTE)
   if(TARGET kestrel-sim)
