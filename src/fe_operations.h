@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "fe_interface.h" // the exchange results FE_ANSWERED, FE_TIMED_OUT, FE_LINK_FAILED
+
 // Report codes of the receiver's answers, and the command code of the trace
 // answer that the receiver may send before any answer.
 constexpr int FE_ANSWER_GENERIC = 6;
@@ -16,7 +18,7 @@ constexpr int FE_CMD_TRACE = 28;
 
 // How one exchange ended, and what its answer said.
 struct ack_reply {
-    int result;    // FE_ANSWERED, FE_TIMED_OUT or FE_LINK_FAILED (fe_interface.h)
+    int result;    // FE_ANSWERED, FE_TIMED_OUT or FE_LINK_FAILED
     int32_t value; // a generic answer's value; 0 for any other answer; -1 without an answer
     int kind;      // the answer's report code: 6 generic, 7 frequency; 0 without an answer
     int command;   // the command code of a generic answer, -1 for any other
