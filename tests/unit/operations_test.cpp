@@ -91,11 +91,13 @@ TEST(Operations, ResultsOverTheDriveFiles) {
     };
     for (const auto &c : cases) {
         HID_Reset_Connection_State();
+        HID_Set_Console_Quiet(1);
         std::string drive = new_drive(true);
-        std::ofstream(drive + "command.in", std::ios::binary)
-            << std::string(c.answer.begin(), c.answer.end()) << std::string(506, '\0');
         char msg[128] = {0};
         ASSERT_EQ(HID_Device_Init_MSD(msg, drive.c_str()), 1);
+        // Written after the open, which clears an answer left from before.
+        std::fstream(drive + "command.in", std::ios::binary | std::ios::in | std::ios::out)
+            .write(reinterpret_cast<const char *>(c.answer.data()), c.answer.size());
         if (c.closed)
             fe_close();
         ack_reply r =
