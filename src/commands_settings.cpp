@@ -5,7 +5,6 @@
 #include "commands.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "fe_interface.h"
 #include "main.h"
