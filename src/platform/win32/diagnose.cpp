@@ -5,7 +5,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include "platform/win32_text.h"
+#include "platform/win32/text.h"
 
 plat_error_kind plat_error_kind_of(long code) {
     switch (code) {

@@ -18,7 +18,7 @@
 #include <mmsystem.h>
 #include <shellapi.h>
 
-#include "platform/win32_text.h"
+#include "platform/win32/text.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include <io.h>
 
-#include "platform/win32_text.h"
+#include "platform/win32/text.h"
 
 namespace {
 
