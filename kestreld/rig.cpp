@@ -98,9 +98,7 @@ static bool open_link(void) {
     static char found[sizeof Gpath_name];
     const char *path = Gpath_name;
     if (path[0] == '\0')
-        path = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, found, sizeof found)
-                   ? found
-                   : default_path_name;
+        path = plat_find_receiver_drive(found, sizeof found) ? found : default_path_name;
     return HID_Device_Init_MSD(msg, path) == 1;
 }
 

@@ -12,7 +12,7 @@
 // runs in a child process, and the run waits for its answer no longer than
 // the search's limit; a child that is still stuck then is killed and left
 // behind.
-#include "platform/drive.h"
+#include "platform/posix/drive.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -26,7 +26,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -169,15 +169,8 @@ bool plat_mountinfo_local_mount(const char *line, char *dir, size_t dir_size) {
 
 namespace {
 
-constexpr size_t PATH_SIZE = 4096;
-
 // What one search found; sent whole from the searching child to the run.
-struct search_result {
-    bool found;
-    bool timed_out;
-    char dir[PATH_SIZE];
-    char untrusted[sizeof plat_drive_search::untrusted];
-};
+using search_result = plat_drive_found;
 
 // The search itself, checking the deadline between mounts.
 void search_table(const char *mountinfo_path, size_t dir_size, uint64_t deadline,
@@ -298,24 +291,14 @@ bool search_in_child(const char *mountinfo_path, size_t dir_size, uint64_t deadl
 
 } // namespace
 
-bool plat_find_receiver_drive(const char *mountinfo_path, char *dir, size_t dir_size,
-                              plat_drive_search *search) {
-    plat_drive_search own;
-    if (search == nullptr)
-        search = &own;
-    search->timed_out = false;
-    search->untrusted[0] = '\0';
-    if (dir_size == 0)
-        return false;
-    dir[0] = '\0';
-    search_result r{};
-    uint64_t deadline = plat_monotonic_ms() + search->limit_ms;
-    if (!search_in_child(mountinfo_path, dir_size, deadline, &r))
-        search_table(mountinfo_path, dir_size, deadline, &r); // the deadline between mounts only
-    search->timed_out = r.timed_out;
-    snprintf(search->untrusted, sizeof search->untrusted, "%s", r.untrusted);
-    if (!r.found || strlen(r.dir) >= dir_size)
-        return false;
-    snprintf(dir, dir_size, "%s", r.dir);
-    return true;
+void plat_drive_look_system(const void *where, size_t dir_size, uint64_t deadline_ms,
+                            plat_drive_found *found) {
+    const char *table = where != nullptr ? static_cast<const char *>(where) : PLAT_MOUNTINFO_PATH;
+    if (!search_in_child(table, dir_size, deadline_ms, found))
+        search_table(table, dir_size, deadline_ms, found); // the deadline between mounts only
+}
+
+bool plat_find_receiver_drive_in(const char *mountinfo_path, char *dir, size_t dir_size,
+                                 plat_drive_search *search) {
+    return plat_drive_search_run(plat_drive_look_system, mountinfo_path, dir, dir_size, search);
 }

@@ -1,4 +1,5 @@
-// POSIX implementation of the server sockets and the stop signals. The stop
+// POSIX server sockets (listening, taking connections, waiting on many) and
+// the stop signals. The stop
 // signals are blocked except inside ppoll(), so a stop that arrives while a
 // request is being executed ends the next wait at once and is never lost.
 #include "platform/serve.h"
@@ -25,10 +26,6 @@ void on_stop_signal(int) {
 }
 
 } // namespace
-
-bool plat_ipv4_is_loopback(uint32_t addr_be) {
-    return (ntohl(addr_be) >> 24) == 127;
-}
 
 bool plat_listen(plat_tcp *s, uint32_t addr_be, uint16_t port) {
     s->fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -72,32 +69,6 @@ int plat_accept(plat_tcp *listener, plat_tcp *client) {
         if (errno == EAGAIN || errno == EWOULDBLOCK)
             return 0;
         return -1;
-    }
-}
-
-long plat_recv_now(plat_tcp *s, void *data, size_t size) {
-    if (s->fd < 0)
-        return -2;
-    for (;;) {
-        ssize_t n = recv(s->fd, data, size, MSG_DONTWAIT);
-        if (n >= 0)
-            return static_cast<long>(n);
-        if (errno == EINTR)
-            continue;
-        return (errno == EAGAIN || errno == EWOULDBLOCK) ? -1 : -2;
-    }
-}
-
-long plat_send_now(plat_tcp *s, const void *data, size_t size) {
-    if (s->fd < 0)
-        return -1;
-    for (;;) {
-        ssize_t n = send(s->fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n >= 0)
-            return static_cast<long>(n);
-        if (errno == EINTR)
-            continue;
-        return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
     }
 }
 
