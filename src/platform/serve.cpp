@@ -12,23 +12,17 @@ bool plat_ipv4_is_loopback(uint32_t addr_be) {
 long plat_recv_now(plat_tcp *s, void *data, size_t size) {
     if (!plat_tcp_is_open(s))
         return -2;
-    for (;;) {
-        long n = plat_sock_recv(s, data, size);
-        if (n >= 0)
-            return n;
-        if (!plat_sock_interrupted())
-            return plat_sock_would_block() ? -1 : -2;
+    long n;
+    while ((n = plat_sock_recv(s, data, size)) < 0 && plat_sock_interrupted()) {
     }
+    return n >= 0 ? n : plat_sock_would_block() ? -1 : -2;
 }
 
 long plat_send_now(plat_tcp *s, const void *data, size_t size) {
     if (!plat_tcp_is_open(s))
         return -1;
-    for (;;) {
-        long n = plat_sock_send(s, data, size);
-        if (n >= 0)
-            return n;
-        if (!plat_sock_interrupted())
-            return plat_sock_would_block() ? 0 : -1;
+    long n;
+    while ((n = plat_sock_send(s, data, size)) < 0 && plat_sock_interrupted()) {
     }
+    return n >= 0 ? n : plat_sock_would_block() ? 0 : -1;
 }
