@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/diagnose.h" // plat_error_text()
+
 constexpr size_t PLAT_BACKUP_PATH_SIZE = 4096;
 
 // What a backup name refers to before the new backup is written.
@@ -98,6 +100,3 @@ struct plat_backup_source {
 // waits (for the writer of a FIFO, say), and anything else is closed again
 // and refused. Null on failure or refusal, with `*source` saying which.
 FILE *plat_backup_open_source(const char *name, plat_backup_source *source);
-
-// The system's description of an error code.
-const char *plat_error_text(long code);

@@ -14,7 +14,7 @@
 
 #include <io.h>
 
-#include "platform/win32_text.h"
+#include "platform/win32/text.h"
 
 namespace {
 
@@ -219,17 +219,4 @@ FILE *plat_backup_open_source(const char *name, plat_backup_source *source) {
     if (GetFileSizeEx(h, &size))
         source->size = static_cast<uint64_t>(size.QuadPart);
     return file;
-}
-
-const char *plat_error_text(long code) {
-    static char text[256];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' '))
-        n--;
-    if (n == 0)
-        snprintf(text, sizeof text, "Error %ld", code);
-    else
-        text[n] = '\0';
-    return text;
 }
