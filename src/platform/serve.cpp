@@ -101,6 +101,11 @@ long plat_send_now(plat_tcp *s, const void *data, size_t size) {
     }
 }
 
+// SIGHUP (the terminal of "kestreld &" closed) stops like SIGTERM.
+const int stop_signals[] = {SIGTERM, SIGINT, SIGHUP};
+// Signals that would end the process and mean nothing to a server.
+const int ignored_signals[] = {SIGPIPE, SIGUSR1, SIGALRM};
+
 bool plat_stop_signals_install(void) {
     struct sigaction sa {};
     sa.sa_handler = on_stop_signal;
@@ -110,19 +115,29 @@ bool plat_stop_signals_install(void) {
     sigemptyset(&ignore.sa_mask);
     sigset_t stops;
     sigemptyset(&stops);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGINT);
+    for (int sig : stop_signals)
+        sigaddset(&stops, sig);
     sigset_t old;
     if (sigprocmask(SIG_BLOCK, &stops, &old) != 0)
         return false;
     wait_mask = old;
-    sigdelset(&wait_mask, SIGTERM);
-    sigdelset(&wait_mask, SIGINT);
-    return sigaction(SIGTERM, &sa, nullptr) == 0 && sigaction(SIGINT, &sa, nullptr) == 0 &&
-           sigaction(SIGPIPE, &ignore, nullptr) == 0;
+    for (int sig : stop_signals)
+        if (sigdelset(&wait_mask, sig) != 0 || sigaction(sig, &sa, nullptr) != 0)
+            return false;
+    for (int sig : ignored_signals)
+        if (sigaction(sig, &ignore, nullptr) != 0)
+            return false;
+    return true;
 }
 
 bool plat_stop_requested(void) {
+    // A stop signal that came outside the wait is still held back: it
+    // counts as soon as it is there, so that no new request is begun.
+    sigset_t pending;
+    if (stop_requested == 0 && sigpending(&pending) == 0)
+        for (int sig : stop_signals)
+            if (sigismember(&pending, sig) == 1)
+                stop_requested = 1;
     return stop_requested != 0;
 }
 
