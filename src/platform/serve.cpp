@@ -39,8 +39,11 @@ bool plat_listen(plat_tcp *s, uint32_t addr_be, uint16_t port) {
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     sa.sin_addr.s_addr = addr_be;
+    // The queue of connections not yet taken holds a burst of clients
+    // while the server is busy with an exchange.
     if (setsockopt(s->fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-        bind(s->fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(s->fd, 16) != 0) {
+        bind(s->fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
+        listen(s->fd, SOMAXCONN) != 0) {
         int saved = errno;
         plat_tcp_close(s);
         errno = saved;
