@@ -297,8 +297,10 @@ TEST(Kestreld, GreedyClientsStallNobody) {
     for (int i = 0; i < 3; i++)
         streamers.emplace_back([&, fd = loopback::connect_to(s.server.port())] {
             const std::string chunk(65536, 'F');
-            for (int n = 0; streaming && n < 5000; n++)
-                send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            timeval bound{0, 200000};
+            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
+            while (streaming)
+                send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
             close(fd);
         });
     for (int i = 0; i < 5; i++) {
@@ -368,7 +370,8 @@ TEST(Kestreld, Signals) {
 }
 
 // Started with standard input, output and error closed, as a script or a
-// service manager may start it: the log never lands in the drive files.
+// service manager may start it: they are opened on /dev/null before the
+// drive files, which would otherwise take them, and the log with them.
 TEST(Kestreld, ClosedStandardDescriptors) {
     MsdSim msd;
     uint16_t port = 0;
@@ -386,14 +389,17 @@ TEST(Kestreld, ClosedStandardDescriptors) {
          i++, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
         fd = loopback::connect_to(port);
     close(fd);
+    for (int std_fd = 0; std_fd <= 2; std_fd++) {
+        char link[256] = {0};
+        std::string fd_path = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(std_fd);
+        EXPECT_GT(readlink(fd_path.c_str(), link, sizeof link - 1), 0) << std_fd;
+        EXPECT_STREQ(link, "/dev/null") << std_fd;
+    }
     {
         Client c(port);
         EXPECT_EQ(c.ask("F 7000000"), "RPRT 0\n");
-        msd.stop();
-        EXPECT_NE(c.ask("F 7100000", 5000), "RPRT 0\n");
+        EXPECT_EQ(msd.state("freq.0"), "7000000");
     }
-    for (const char *name : {"drive/command.in", "drive/command.out"})
-        EXPECT_EQ(msd.dir().read(name).size(), 512u) << name;
     kill(pid, SIGTERM);
     int status = -1;
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
