@@ -137,8 +137,8 @@ void accept_clients(int channel) {
         uint64_t now = plat_monotonic_ms();
         size_t slot = slot_for_new_client(now);
         if (slot == MAX_CLIENTS) {
-            plat_tcp_close(&sock); // full: the client sees its connection closed at once
-            // Logged at most once per idle limit, so that a flood of
+            // Full: the client sees its connection closed at once. Logged
+            // (first) at most once per idle limit, so that a flood of
             // connections does not flood the log.
             refused_since_report++;
             if (last_refusal_report_ms == 0 || now - last_refusal_report_ms > idle_limit_ms) {
@@ -149,6 +149,7 @@ void accept_clients(int channel) {
                 refused_since_report = 0;
                 last_refusal_report_ms = now;
             }
+            plat_tcp_close(&sock);
             continue;
         }
         client *c = new client;
