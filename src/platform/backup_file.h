@@ -28,6 +28,10 @@ constexpr size_t PLAT_BACKUP_PATH_SIZE = 4096;
 struct plat_backup_target {
     bool exists = false;  // the name (through any links) refers to something
     bool regular = false; // ... that is a regular file
+    // ... that is a device which keeps nothing written to it and is no
+    // terminal or pipe (Windows' NUL, AUX, COM1 and such, also as "nul.txt"):
+    // no backup is written there.
+    bool device = false;
     // The file to replace: the name itself, or the file its symbolic links
     // lead to (which need not exist yet); the links stay.
     char path[PLAT_BACKUP_PATH_SIZE] = {0};

@@ -36,8 +36,11 @@ bool plat_listen(plat_tcp *s, uint32_t addr_be, uint16_t port) {
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     sa.sin_addr.s_addr = addr_be;
+    // The queue of connections not yet taken holds a burst of clients
+    // while the server is busy with an exchange.
     if (setsockopt(s->fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-        bind(s->fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(s->fd, 16) != 0) {
+        bind(s->fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
+        listen(s->fd, SOMAXCONN) != 0) {
         int saved = errno;
         plat_tcp_close(s);
         errno = saved;
@@ -72,6 +75,11 @@ int plat_accept(plat_tcp *listener, plat_tcp *client) {
     }
 }
 
+// SIGHUP (the terminal of "kestreld &" closed) stops like SIGTERM.
+const int stop_signals[] = {SIGTERM, SIGINT, SIGHUP};
+// Signals that would end the process and mean nothing to a server.
+const int ignored_signals[] = {SIGPIPE, SIGUSR1, SIGALRM};
+
 bool plat_stop_signals_install(void) {
     struct sigaction sa {};
     sa.sa_handler = on_stop_signal;
@@ -81,19 +89,29 @@ bool plat_stop_signals_install(void) {
     sigemptyset(&ignore.sa_mask);
     sigset_t stops;
     sigemptyset(&stops);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGINT);
+    for (int sig : stop_signals)
+        sigaddset(&stops, sig);
     sigset_t old;
     if (sigprocmask(SIG_BLOCK, &stops, &old) != 0)
         return false;
     wait_mask = old;
-    sigdelset(&wait_mask, SIGTERM);
-    sigdelset(&wait_mask, SIGINT);
-    return sigaction(SIGTERM, &sa, nullptr) == 0 && sigaction(SIGINT, &sa, nullptr) == 0 &&
-           sigaction(SIGPIPE, &ignore, nullptr) == 0;
+    for (int sig : stop_signals)
+        if (sigdelset(&wait_mask, sig) != 0 || sigaction(sig, &sa, nullptr) != 0)
+            return false;
+    for (int sig : ignored_signals)
+        if (sigaction(sig, &ignore, nullptr) != 0)
+            return false;
+    return true;
 }
 
 bool plat_stop_requested(void) {
+    // A stop signal that came outside the wait is still held back: it
+    // counts as soon as it is there, so that no new request is begun.
+    sigset_t pending;
+    if (stop_requested == 0 && sigpending(&pending) == 0)
+        for (int sig : stop_signals)
+            if (sigismember(&pending, sig) == 1)
+                stop_requested = 1;
     return stop_requested != 0;
 }
 
