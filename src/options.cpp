@@ -116,7 +116,10 @@ const option_spec *find_option(const char *a) {
 }
 
 bool option_letter_exists(int letter) {
-    return plain_option(letter) != nullptr || letter == 'W';
+    for (const option_spec &spec : option_table)
+        if (spec.letter != '-' && spec.letter == letter)
+            return true;
+    return false;
 }
 
 const option_spec *plain_option(int letter) {

@@ -24,7 +24,7 @@ enum class value_kind : uint8_t {
 
 // What the argument after the option holds for it.
 enum class next_value : uint8_t {
-    nothing,
+    nothing,     // the option reads no further argument
     cell_values, // -ww: "<frequency> <mode> <transverter>", quoted together
     file_name,   // -wrf, -wwf: the backup file
 };
