@@ -11,9 +11,9 @@
 #include <cwchar>
 #include <string>
 
-#include "options.h"
 #include "fe_interface.h"
 #include "main.h"
+#include "options.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 #include "platform/serve.h"

@@ -1,7 +1,6 @@
 // The command-line driver: banner, a first pass that gathers how to reach the
 // receiver, the open, then either one user-memory command (-W) or a second
 // pass that executes every option from left to right.
-#include <cctype>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -10,10 +9,10 @@
 
 #include "arguments_check.h"
 #include "cmdline.h"
-#include "options.h"
 #include "commands.h"
 #include "fe_interface.h"
 #include "main.h"
+#include "options.h"
 #include "platform/platform.h"
 #include "tcp_shell.h"
 #include "user_memory.h"
