@@ -121,10 +121,11 @@ void user_memory_file(const parsed_option &o, bool reading) {
     const char *next = o.next != nullptr ? o.next : "";
     // A file operation without a file name has nothing to work on.
     if (!scan_word(next, str, sizeof str)) {
+        const int name = static_cast<int>(2 + strlen(o.spec->sub)); // "-wrf" as typed
         fprintf(stderr,
-                "kestrel: %.4s has no file name: nothing was %s; give one, as in kestrel %.4s "
+                "kestrel: %.*s has no file name: nothing was %s; give one, as in kestrel %.*s "
                 "%s\n",
-                o.arg, reading ? "written" : "restored", o.arg, o.spec->example);
+                name, o.arg, reading ? "written" : "restored", name, o.arg, o.spec->example);
         mark_run_failed();
     }
     if (!scan_backup_file_name(next, str, sizeof str) ||
