@@ -49,6 +49,8 @@ static int given_up_as = FE_LINK_FAILED;
 static bool hid_receiver_seen = false;
 static long msd_open_error = 0;
 static const char *msd_open_file = "command.in";
+// Why the last open over USB HID and the drive failed (HID_Open_Failure).
+static int open_failure = HID_OPEN_NO_RECEIVER;
 // Set by a program that has a console of its own (kestreld): the open then
 // prints none of kestrel's texts.
 static bool console_quiet = false;
@@ -73,6 +75,7 @@ void HID_Reset_Connection_State(void) {
     hid_receiver_seen = false;
     msd_open_error = 0;
     msd_open_file = "command.in";
+    open_failure = HID_OPEN_NO_RECEIVER;
     timeouts_in_a_row = 0;
     link_given_up = false;
     given_up_as = FE_LINK_FAILED;
@@ -190,6 +193,10 @@ void clear_drive_file(plat_file *f) {
 
 void HID_Set_Console_Quiet(int quiet) {
     console_quiet = quiet != 0;
+}
+
+int HID_Open_Failure(void) {
+    return open_failure;
 }
 
 int HID_Last_Exchange(void) {
@@ -344,7 +351,8 @@ int HID_Device_Init(char *msg) {
     msd_path_origin origin = MSD_PATH_GIVEN;
     bool explained = hid_receiver_seen;
     if (Gpath_name[0] != '\0') {
-        printf("The TALMIR path is: %s\n\r", visible_text(Gpath_name, shown, sizeof shown));
+        if (!console_quiet)
+            printf("The TALMIR path is: %s\n\r", visible_text(Gpath_name, shown, sizeof shown));
         path = Gpath_name;
     } else {
         // On Linux the receiver's drive is looked for among the mounts first.
@@ -352,13 +360,13 @@ int HID_Device_Init(char *msg) {
         path = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, found_path, sizeof found_path, &search)
                    ? found_path
                    : default_path_name;
-        if (path != found_path && search.untrusted[0] != '\0')
+        if (path != found_path && search.untrusted[0] != '\0' && !console_quiet)
             fprintf(stderr,
                     "The drive at %s holds the command files but is not used: its top "
                     "directory must belong to you or to root and be writable by nobody else "
                     "(give it with -P to use it anyway)\n",
                     visible_text(search.untrusted, shown, sizeof shown));
-        if (search.timed_out)
+        if (search.timed_out && !console_quiet)
             fprintf(stderr,
                     "The search for the receiver's drive was stopped after %u ms: a mounted "
                     "drive did not answer (give the drive with -P)\n",
@@ -366,12 +374,17 @@ int HID_Device_Init(char *msg) {
         origin = path == found_path ? MSD_PATH_FOUND : MSD_PATH_DEFAULT;
         // Either line says why no drive was found.
         explained = explained || search.untrusted[0] != '\0' || search.timed_out;
-        printf("The TALMIR path was not defined, use default: %s\n\r",
-               visible_text(path, shown, sizeof shown));
+        if (!console_quiet)
+            printf("The TALMIR path was not defined, use default: %s\n\r",
+                   visible_text(path, shown, sizeof shown));
     }
     int opened = HID_Device_Init_MSD(msg, path);
-    if (opened == 0)
+    if (opened == 0 && !console_quiet)
         MSD_Open_Hint(path, msd_open_file, origin, msd_open_error, explained);
+    if (opened == 0)
+        open_failure = hid_receiver_seen            ? HID_OPEN_USB_NOT_OPENABLE
+                       : origin != MSD_PATH_DEFAULT ? HID_OPEN_DRIVE_NOT_OPENABLE
+                                                    : HID_OPEN_NO_RECEIVER;
     return opened;
 }
 

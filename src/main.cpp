@@ -77,7 +77,7 @@ int open_receiver(void) {
     const receiver_choice &receiver = state.receiver;
     if (network_state == 1) {
         printf("SDR IP=%s:%u\r\n", receiver.address, static_cast<unsigned>(receiver.port));
-        return open_tcp_connection(receiver.address, receiver.port);
+        return fe_open(receiver.address, receiver.port, nullptr) == FE_OPEN_OK ? 0 : -1;
     }
     return initialize_hardware();
 }
