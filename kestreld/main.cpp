@@ -12,9 +12,9 @@
 #include <cwchar>
 #include <string>
 
-#include "cmdline.h"
 #include "fe_interface.h"
 #include "main.h"
+#include "options.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 #include "platform/serve.h"
@@ -336,8 +336,8 @@ int main(int argc, char **argv) {
         return 1;
     }
     setlocale(LC_CTYPE, ""); // serial numbers are read as kestrel reads them
-    char serial[256] = {0}, path[256] = {0}, address[256] = {0};
-    bool tcp = false;
+    // The receiver options are read as kestrel reads them.
+    receiver_choice receiver = fresh_receiver_choice();
     uint8_t listen_host[4] = {127, 0, 0, 1};
     long listen_port = DEFAULT_PORT;
     for (int i = 1; i < argc; i++) {
@@ -391,18 +391,12 @@ int main(int argc, char **argv) {
             }
             continue;
         }
-        char letter = a[0] == '-' ? static_cast<char>(a[1] & ~0x20) : 0;
-        if (letter == 'N')
-            scan_word(arg_at(a, 2), serial, sizeof serial);
-        else if (letter == 'P')
-            scan_word(arg_at(a, 2), path, sizeof path);
-        else if (letter == 'T') {
-            scan_word(arg_at(a, 2), address, sizeof address);
-            tcp = true;
-        } else {
+        const parsed_option o = read_option(argc, argv, i);
+        if (o.spec == nullptr || o.spec->pass != option_pass::first || o.spec->letter == 'L') {
             fprintf(stderr, "kestreld: unknown option %s\n%s", a, usage);
             return 2;
         }
+        read_receiver_option(o, &receiver);
     }
     if (listen_port + channel_count - 1 > 65535 || (listen_port == 0 && channel_count > 1)) {
         fprintf(stderr, "kestreld: ports %ld to %ld do not all exist\n", listen_port,
@@ -415,25 +409,20 @@ int main(int argc, char **argv) {
     HID_Set_Console_Quiet(1);
     tcp_set_console_quiet(1);
     static wchar_t wide_serial[256];
-    if (serial[0] != '\0') {
+    if (receiver.serial[0] != '\0') {
         // A serial number that cannot be read must not let another receiver
         // be opened in its place.
-        if (mbstowcs(wide_serial, serial, 255) == static_cast<size_t>(-1)) {
-            fprintf(stderr, "kestreld: -N%s: not valid text in this locale\n", serial);
+        if (mbstowcs(wide_serial, receiver.serial, 255) == static_cast<size_t>(-1)) {
+            fprintf(stderr, "kestreld: -N%s: not valid text in this locale\n", receiver.serial);
             return 2;
         }
         Set_USB_Serial_number(wide_serial);
     }
-    uint16_t rx_port = 50000;
-    if (tcp) {
-        if (address[0] == '\0')
-            snprintf(address, sizeof address, "%s", default_ip_address);
-        int64_t p = 0;
-        if (path[0] >= '0' && path[0] <= '9' && scan_decimal(path, &p))
-            rx_port = static_cast<uint16_t>(static_cast<uint64_t>(p));
-        rig_configure(address, rx_port);
+    if (receiver.network) {
+        choose_receiver_port(&receiver);
+        rig_configure(receiver.address, receiver.port);
     } else {
-        SetMSDPath(path);
+        SetMSDPath(receiver.path);
         rig_configure(nullptr, 0);
     }
 
