@@ -23,6 +23,7 @@ if(KESTREL_CROSS_UNIT_TESTS)
   add_executable(unit_tests ${KESTREL_UNIT_TEST_SOURCES})
   target_link_libraries(unit_tests PRIVATE kestrel_core GTest::gtest GTest::gtest_main)
   target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
+  target_compile_definitions(unit_tests PRIVATE KESTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   # Listed and run through CMAKE_CROSSCOMPILING_EMULATOR; one test each.
   gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 120 PROPERTIES LABELS cross)
 endif()

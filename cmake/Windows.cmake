@@ -98,31 +98,25 @@ macro(kestrel_windows_tests)
     set_tests_properties(win_status_in_cmd PROPERTIES PASS_REGULAR_EXPRESSION "status 255")
     list(APPEND KESTREL_WINE_TESTS win_status_in_cmd)
 
-    # Each part covers every option on its transport (the settings table),
-    # the information report, the user memory commands and backup files, and
-    # what differs by system: text-mode line ends, error numbers, exclusive
-    # opens, the wide command line.
-    set(KESTREL_WINDOWS_E2E_drive "EveryOption/*_Drive")
-    set(KESTREL_WINDOWS_E2E_tcp "EveryOption/*_Tcp:ControlItems*:TcpTunnel.*:TcpPort.*:TcpFailure.*")
-    set(KESTREL_WINDOWS_E2E_other
-        "InformationReport.*Drive*:InformationReport.ReceiverThatAnswersOverHid:BackupFile.WrittenAndRestoredOverTheDriveFiles:BackupFile.NameIsReadUpToTheFirstBlank:UserMemoryCommand.ReadsOneCell:UserMemoryCommand.FiveByteReceiverStoresOnlyCellsWhoseWordsFit:Drive.OpensTheFilesAtThePath:Drive.PathIsUsedAsGivenWithoutASeparator:Drive.OverlongPathOpensNothingAndSaysSo:Drive.HidReceiverIsPreferredToTheDrive:Startup.*:HelpScreen.*:Exchange.OverTheDriveFiles:Exchange.SecondKestrelOnADriveInUseFailsToOpen:Listing*:Open*:ReportSize*-Open.SerialNotValidInTheLocaleChoosesNoReceiver")
     if(KESTREL_HOST_BUILD_DIR)
-      # The end-to-end tests of the Linux build, run against kestrel.exe: the
-      # same expectations, with the console's text-mode line ends. Split in
-      # parts that run side by side.
+      # The end-to-end tests of the Linux build that carry the label
+      # "windows" (tests/e2e/windows_labels.cmake), run against kestrel.exe:
+      # the same expectations, with the console's text-mode line ends.
       set(e2e_env
         KESTREL_E2E_WINDOWS_EXE=${CMAKE_BINARY_DIR}/bin/hidsim/kestrel.exe
         KESTREL_E2E_WINE_RUN=${CMAKE_SOURCE_DIR}/cmake/wine-run.sh
         KESTREL_E2E_WINE_PREFIX=${CMAKE_BINARY_DIR}/wine)
-      foreach(part IN ITEMS drive tcp other)
-        add_test(NAME win_e2e_${part}
-                 COMMAND ${KESTREL_HOST_BUILD_DIR}/tests/e2e_tests
-                         --gtest_filter=${KESTREL_WINDOWS_E2E_${part}})
-        set_tests_properties(win_e2e_${part} PROPERTIES ENVIRONMENT "${e2e_env}")
-        list(APPEND KESTREL_WINE_TESTS win_e2e_${part})
-      endforeach()
+      add_test(NAME win_e2e
+               COMMAND ${CMAKE_CTEST_COMMAND} --test-dir ${KESTREL_HOST_BUILD_DIR} -L windows
+                       -j2 --timeout 300 --output-on-failure --no-tests=error)
+      set_tests_properties(win_e2e PROPERTIES ENVIRONMENT "${e2e_env}")
+      list(APPEND KESTREL_WINE_TESTS win_e2e)
     endif()
     set_tests_properties(${KESTREL_WINE_TESTS} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
                                                            LABELS windows)
+    if(KESTREL_HOST_BUILD_DIR)
+      # Its tests run one by one, each within the bound above.
+      set_tests_properties(win_e2e PROPERTIES TIMEOUT 1800)
+    endif()
   endif()
 endmacro()

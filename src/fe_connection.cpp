@@ -357,9 +357,8 @@ int HID_Device_Init(char *msg) {
     } else {
         // On Linux the receiver's drive is looked for among the mounts first.
         plat_drive_search search;
-        path = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, found_path, sizeof found_path, &search)
-                   ? found_path
-                   : default_path_name;
+        path = plat_find_receiver_drive(found_path, sizeof found_path, &search) ? found_path
+                                                                                : default_path_name;
         if (path != found_path && search.untrusted[0] != '\0' && !console_quiet)
             fprintf(stderr,
                     "The drive at %s holds the command files but is not used: its top "

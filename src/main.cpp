@@ -1,7 +1,6 @@
 // The command-line driver: banner, a first pass that gathers how to reach the
 // receiver, the open, then either one user-memory command (-W) or a second
 // pass that executes every option from left to right.
-#include <cctype>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -13,61 +12,59 @@
 #include "commands.h"
 #include "fe_interface.h"
 #include "main.h"
+#include "options.h"
 #include "platform/platform.h"
 #include "tcp_shell.h"
 #include "user_memory.h"
 
 namespace {
 
-char tmp_serial_number[256];
-char tmp_path_name[256];
-char sdr_ip_address[256];
-uint16_t tcp_port = 50000;
+// The exit statuses of a run that did nothing, the same on every system and
+// in every shell (0 and 1 come from run_exit_status).
+constexpr int STATUS_NOT_OPENED = 255;    // no receiver could be opened
+constexpr int STATUS_NOTHING_TO_DO = 254; // the command line is empty
 
-int upper_letter(const char *arg) {
-    return toupper(static_cast<unsigned char>(arg[1]));
-}
-
-bool is_option(const char *arg) {
-    return arg[0] == '-';
-}
+// The driver's run state, put back to a fresh one at the start of a run.
+struct driver_state {
+    receiver_choice receiver = fresh_receiver_choice();
+};
+driver_state state;
 
 // -N: the serial number that chooses among attached receivers.
-void apply_serial_number(const char *arg) {
-    if (!scan_word(arg_at(arg, 2), tmp_serial_number, sizeof tmp_serial_number))
-        return; // -N with no text: no serial number is chosen
+void apply_serial_number(const char *text) {
     static wchar_t serial[256];
     wmemset(serial, 0, 256);
-    if (!plat_text_to_wide(tmp_serial_number, serial, strlen(tmp_serial_number))) {
+    if (!plat_text_to_wide(text, serial, strlen(text))) {
         // A serial number that cannot be read in this locale must not end up
         // choosing some other receiver: it is replaced by one that no
         // receiver carries.
-        fprintf(stderr, "The serial number %s is not valid text in this locale\n",
-                tmp_serial_number);
+        fprintf(stderr, "The serial number %s is not valid text in this locale\n", text);
         serial[0] = L'\xFFFD';
         serial[1] = L'\0';
     }
     Set_USB_Serial_number(serial);
 }
 
-void first_pass(int argc, char **argv) {
-    for (int arg = 1; arg < argc; arg++) {
-        const char *a = argv[arg];
-        if (!is_option(a))
+void first_pass(const command_line &line) {
+    receiver_choice &receiver = state.receiver;
+    for (int i = 0; i < line.count; i++) {
+        const parsed_option &o = line.options[i];
+        if (o.spec == nullptr || o.spec->pass != option_pass::first)
             continue;
-        switch (upper_letter(a)) {
+        switch (o.spec->letter) {
         case 'L':
             enumerate_talmir_devs();
             break;
         case 'N':
-            apply_serial_number(a);
+            if (read_receiver_option(o, &receiver)) // -N with no text: no serial number
+                apply_serial_number(receiver.serial);
             break;
         case 'P':
-            scan_word(arg_at(a, 2), tmp_path_name, sizeof tmp_path_name);
-            SetMSDPath(tmp_path_name);
+            read_receiver_option(o, &receiver);
+            SetMSDPath(receiver.path);
             break;
         case 'T':
-            scan_word(arg_at(a, 2), sdr_ip_address, sizeof sdr_ip_address);
+            read_receiver_option(o, &receiver);
             network_state = 1;
             break;
         default:
@@ -76,33 +73,29 @@ void first_pass(int argc, char **argv) {
     }
 }
 
-// Over TCP, -P gives the port when it begins with a digit.
-void choose_tcp_port(void) {
-    if (network_state == 1 && tmp_path_name[0] >= '0' && tmp_path_name[0] <= '9') {
-        int64_t port = 0;
-        scan_decimal(tmp_path_name, &port); // its leading digits, as atoi gives them
-        tcp_port = static_cast<uint16_t>(static_cast<uint64_t>(port));
-    }
-}
-
 int open_receiver(void) {
+    const receiver_choice &receiver = state.receiver;
     if (network_state == 1) {
-        printf("SDR IP=%s:%u\r\n", sdr_ip_address, static_cast<unsigned>(tcp_port));
-        return fe_open(sdr_ip_address, tcp_port, nullptr) == FE_OPEN_OK ? 0 : -1;
+        printf("SDR IP=%s:%u\r\n", receiver.address, static_cast<unsigned>(receiver.port));
+        return fe_open(receiver.address, receiver.port, nullptr) == FE_OPEN_OK ? 0 : -1;
     }
     return initialize_hardware();
 }
 
-// Reads "%d" for the -W mode. A number beyond the range of an int is held
-// at the nearest limit and `fits` turns false, so that it can never wrap
-// around into a cell or a value that was not asked for.
+// A number for the -W mode, as "%d" reads it. A number beyond the range of
+// an int is held at the nearest limit and `fits` turns false, so that it
+// can never wrap around into a cell or a value that was not asked for.
+void hold_user_memory_number(int64_t v, int32_t *var, bool *fits) {
+    if (v < INT32_MIN || v > INT32_MAX)
+        *fits = false;
+    *var = static_cast<int32_t>(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v);
+}
+
 bool scan_user_memory_number(const char *text, int32_t *var, const char **end, bool *fits) {
     int64_t v;
     if (!scan_decimal(text, &v, end))
         return false;
-    if (v < INT32_MIN || v > INT32_MAX)
-        *fits = false;
-    *var = static_cast<int32_t>(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v);
+    hold_user_memory_number(v, var, fits);
     return true;
 }
 
@@ -121,69 +114,70 @@ bool scan_backup_file_name(const char *text, char *str, size_t size) {
     return true;
 }
 
-// The -W mode: one user-memory command taken from the first argument.
-void user_memory_mode(int argc, char **argv) {
+// The -wrf and -wwf commands: all cells to or from the backup file.
+void user_memory_file(const parsed_option &o, bool reading) {
     static char str[256];
-    int32_t tmpf = 0;
-    int cell = 0, mode = 0, trvtr = 0;
     memset(str, 0, sizeof str);
-    const char *a = argv[1];
-    const char *next = argc > 2 ? argv[2] : "";
-    char action = a[2];
-    bool to_file = action != '\0' && a[3] == 'f';
-    bool fits = true;
+    const char *next = o.next != nullptr ? o.next : "";
     // A file operation without a file name has nothing to work on.
-    if (to_file && (action == 'r' || action == 'w') && !scan_word(next, str, sizeof str)) {
+    if (!scan_word(next, str, sizeof str)) {
+        const int name = static_cast<int>(2 + strlen(o.spec->sub)); // "-wrf" as typed
         fprintf(stderr,
-                "kestrel: %.4s has no file name: nothing was %s; give one, as in kestrel %.4s "
-                "backup.txt\n",
-                a, action == 'r' ? "written" : "restored", a);
+                "kestrel: %.*s has no file name: nothing was %s; give one, as in kestrel %.*s "
+                "%s\n",
+                name, o.arg, reading ? "written" : "restored", name, o.arg, o.spec->example);
         mark_run_failed();
     }
-    if (action == 'r') {
-        if (to_file) {
-            if (!scan_backup_file_name(next, str, sizeof str) || read_user_memory_to_file(str) < 0)
-                mark_run_failed();
-        } else {
-            scan_user_memory_number(arg_at(a, 3), &cell, nullptr, &fits);
-            uint32_t freq = 0;
-            if (get_user_memory(cell, &freq, &mode, &trvtr) < 0)
-                mark_run_failed();
-            tmpf = static_cast<int32_t>(freq);
-            if (user_memory_cell_exists(cell)) // otherwise nothing was read
-                printf("Frequency: %d , Mode: %d , TRVTR: %d\r\n", tmpf, mode, trvtr);
+    if (!scan_backup_file_name(next, str, sizeof str) ||
+        (reading ? read_user_memory_to_file(str) : restore_user_memory_from_file(str)) < 0)
+        mark_run_failed();
+}
+
+// The -W mode: one user-memory command taken from the first argument.
+void user_memory_mode(const command_line &line) {
+    const parsed_option &o = line.options[0];
+    if (o.spec == nullptr)
+        return; // a -W without r or w does nothing
+    const bool reading = o.spec->sub[0] == 'r';
+    if (o.spec->next == next_value::file_name) {
+        user_memory_file(o, reading);
+        return;
+    }
+    int32_t tmpf = 0;
+    int cell = 0, mode = 0, trvtr = 0;
+    bool fits = true;
+    if (o.number_read)
+        hold_user_memory_number(o.number, &cell, &fits);
+    if (reading) {
+        uint32_t freq = 0;
+        if (get_user_memory(cell, &freq, &mode, &trvtr) < 0)
+            mark_run_failed();
+        tmpf = static_cast<int32_t>(freq);
+        if (user_memory_cell_exists(cell)) // otherwise nothing was read
+            printf("Frequency: %d , Mode: %d , TRVTR: %d\r\n", tmpf, mode, trvtr);
+        return;
+    }
+    int numbers_read = 0;
+    if (o.next != nullptr) {
+        // Three numbers in one argument; those that cannot be read stay 0.
+        const char *p = o.next;
+        int32_t *targets[] = {&tmpf, &mode, &trvtr};
+        for (int32_t *t : targets) {
+            if (!scan_user_memory_number(p, t, &p, &fits))
+                break;
+            numbers_read++;
         }
-    } else if (action == 'w') {
-        if (to_file) {
-            if (!scan_backup_file_name(next, str, sizeof str) ||
-                restore_user_memory_from_file(str) < 0)
-                mark_run_failed();
-        } else {
-            scan_user_memory_number(arg_at(a, 3), &cell, nullptr, &fits);
-            int numbers_read = 0;
-            if (argc > 2) {
-                // Three numbers in one argument; those that cannot be read stay 0.
-                const char *p = next;
-                int32_t *targets[] = {&tmpf, &mode, &trvtr};
-                for (int32_t *t : targets) {
-                    if (!scan_user_memory_number(p, t, &p, &fits))
-                        break;
-                    numbers_read++;
-                }
-            }
-            printf("addr: %d, Frequency: %d , Mode: %d , TRVTR: %d\r\n", cell, tmpf, mode, trvtr);
-            check_cell_values(argc, argv, cell, numbers_read, tmpf, mode, trvtr);
-            if (!fits) {
-                fprintf(stderr, "User memory cell %d not stored: a number is out of range\n", cell);
-                mark_run_failed();
-            } else if (tmpf < 0) {
-                fprintf(stderr, "User memory cell %d not stored: the frequency is negative\n",
-                        cell);
-                mark_run_failed();
-            } else if (save_user_memory(cell, static_cast<uint32_t>(tmpf), mode, trvtr) < 0) {
-                mark_run_failed();
-            }
-        }
+    }
+    printf("addr: %d, Frequency: %d , Mode: %d , TRVTR: %d\r\n", cell, tmpf, mode, trvtr);
+    check_cell_values(line, cell, numbers_read, tmpf, mode, trvtr);
+    if (!fits) {
+        fprintf(stderr, "User memory cell %d not stored: a number is out of range\n", cell);
+        mark_run_failed();
+    } else if (tmpf < 0) {
+        fprintf(stderr, "User memory cell %d not stored: the frequency is negative\n", cell);
+        mark_run_failed();
+    } else if (save_user_memory(cell, static_cast<uint32_t>(tmpf), mode, trvtr) < 0) {
+        mark_run_failed();
     }
 }
 
@@ -194,79 +188,76 @@ void end_after_reset(void) {
     printf("Please Wait till SDR will be restarted again \n\r");
 }
 
-void second_pass(int argc, char **argv) {
+void second_pass(const command_line &line) {
     int current_channel = 0;
     uint32_t tmp = 0;
-    int arg_shift = 2;
     int RF_Gain = 0, FE_Gain = 0, LNA_Gain = 0, MIX_Gain = 0;
     int mult_mode = 0, agc_mode = 0, led_off = 0, macw = 0;
 
-    for (int arg = 1; arg < argc; arg++) {
-        const char *a = argv[arg];
-        if (!is_option(a))
-            continue;
-        const char sub = a[1] != '\0' ? a[2] : '\0';
-        switch (upper_letter(a)) {
+    for (int i = 0; i < line.count; i++) {
+        const parsed_option &o = line.options[i];
+        if (o.spec == nullptr)
+            continue; // not an option, or a letter kestrel does not have
+        // The form: "" for the plain one, or its sub-letter.
+        const char sub = o.spec->sub[0];
+        switch (o.spec->letter) {
         case 'A':
             if (sub == '?') {
                 get_agc_level_state();
                 break;
             }
-            if (sub == 'l') {
-                scan_int(arg_at(a, 3), &agc_mode);
+            // The "l" and "m" forms set the R820T AGCs and then the channel
+            // mask, all with their one number.
+            take_number(o, &agc_mode);
+            if (sub == 'l')
                 set_r820t_lna_agc_mode(static_cast<char>(agc_mode));
-            }
-            if (sub == 'l' || sub == 'm') {
-                scan_int(arg_at(a, 3), &agc_mode);
+            if (sub == 'l' || sub == 'm')
                 set_r820t_mix_agc_mode(static_cast<char>(agc_mode));
-            }
-            scan_int(arg_at(a, 2), &agc_mode);
-            check_number(argc, argv, arg, (sub == 'l' || sub == 'm') ? 3 : 2, agc_mode);
+            check_number(o, agc_mode);
             set_agc_mode(agc_mode);
             break;
         case 'B':
-            scan_int(arg_at(a, 2), &led_off);
-            check_number(argc, argv, arg, 2, led_off);
+            take_number(o, &led_off);
+            check_number(o, led_off);
             set_leds_on_off(led_off);
             break;
         case 'C':
-            scan_int(arg_at(a, 2), &current_channel);
-            check_number(argc, argv, arg, 2, current_channel);
+            take_number(o, &current_channel);
+            check_number(o, current_channel);
             break;
         case 'D':
             save_defaults();
             break;
         case 'E':
-            scan_int(arg_at(a, 2), &FE_Gain);
-            check_number(argc, argv, arg, 2, FE_Gain);
+            take_number(o, &FE_Gain);
+            check_number(o, FE_Gain);
             set_fe_gain(FE_Gain);
             break;
         case 'F':
-            scan_int(arg_at(a, 2), &tmp);
-            check_number(argc, argv, arg, 2, tmp);
+            take_number(o, &tmp);
+            check_number(o, tmp);
             if (tmp != 0)
                 set_rx_frequency(tmp, current_channel);
             break;
         case 'G':
         case 'I':
+            // The "l" and "m" forms set the R820T gains, then send the RF
+            // gain last read by a plain -G or -I again.
             if (sub == 'l') {
-                scan_int(arg_at(a, 3), &LNA_Gain);
+                take_number(o, &LNA_Gain);
                 set_r820t_lna_gain(static_cast<unsigned char>(LNA_Gain));
             }
             if (sub == 'l' || sub == 'm') {
-                scan_int(arg_at(a, 3), &MIX_Gain);
+                take_number(o, &MIX_Gain);
                 set_r820t_mix_gain(static_cast<unsigned char>(MIX_Gain));
+                check_number(o, MIX_Gain);
+            } else {
+                take_number(o, &RF_Gain);
+                check_number(o, RF_Gain);
             }
-            scan_int(arg_at(a, 2), &RF_Gain);
-            if (sub == 'l' || sub == 'm')
-                check_number(argc, argv, arg, 3, MIX_Gain);
-            else
-                check_number(argc, argv, arg, 2, RF_Gain);
             set_rf_gain(RF_Gain, current_channel);
-            if (upper_letter(a) == 'I') {
-                scan_int(arg_at(a, 2), &RF_Gain);
+            if (o.spec->letter == 'I')
                 set_rf_gain_indexed(RF_Gain, current_channel);
-            }
             break;
         case 'H':
             show_help_information();
@@ -275,16 +266,16 @@ void second_pass(int argc, char **argv) {
             if (sub == '?') {
                 get_mac_word();
             } else {
-                scan_hex_int(arg_at(a, 2), &macw);
-                check_number(argc, argv, arg, 2, static_cast<uint32_t>(macw), true);
+                take_number(o, &macw);
+                check_number(o, static_cast<uint32_t>(macw));
                 save_mac_word(macw);
                 printf("The new MAC will be active after SDR reset: %X",
                        static_cast<unsigned>(macw));
             }
             break;
         case 'M':
-            scan_int(arg_at(a, 2), &tmp);
-            check_number(argc, argv, arg, 2, tmp);
+            take_number(o, &tmp);
+            check_number(o, tmp);
             if (tmp > 50000000u)
                 save_main_clock_freq(tmp);
             else {
@@ -293,22 +284,20 @@ void second_pass(int argc, char **argv) {
             }
             break;
         case 'Q':
-            scan_int(arg_at(a, 2), &mult_mode);
-            check_number(argc, argv, arg, 2, mult_mode);
+            take_number(o, &mult_mode);
+            check_number(o, mult_mode);
             set_multichannel_mode(mult_mode, current_channel);
             break;
         case 'R':
             end_after_reset();
             return;
-        case 'S': {
-            const char which = static_cast<char>(toupper(static_cast<unsigned char>(sub)));
-            arg_shift = (which == 'D' || which == 'N') ? 3 : 2;
-            scan_int(arg_at(a, static_cast<size_t>(arg_shift)), &tmp);
-            check_number(argc, argv, arg, static_cast<size_t>(arg_shift), tmp);
+        case 'S':
+            take_number(o, &tmp);
+            check_number(o, tmp);
             if (tmp > 47999u) {
-                if (arg_shift == 2) {
+                if (sub == '\0') {
                     save_usb_sample_rate(tmp);
-                } else if (which == 'N') {
+                } else if (sub == 'N') {
                     set_new_sample_rate(tmp);
                     break; // no reset: the run goes on
                 } else {
@@ -319,15 +308,14 @@ void second_pass(int argc, char **argv) {
                 fprintf(stderr,
                         "kestrel: %s: a sample rate must be 48000 or more: nothing was %s, and "
                         "the receiver is reset as by -R\n",
-                        a, which == 'N' ? "set" : "saved");
+                        o.arg, sub == 'N' ? "set" : "saved");
                 mark_run_failed();
             }
             end_after_reset();
             return;
-        }
         case 'U':
-            scan_int(arg_at(a, 2), &tmp);
-            check_number(argc, argv, arg, 2, tmp);
+            take_number(o, &tmp);
+            check_number(o, tmp);
             if (set_usb_mode(tmp) != 0)
                 return; // the receiver restarts: nothing more reaches it
             break;
@@ -335,14 +323,47 @@ void second_pass(int argc, char **argv) {
             Get_SDR_Information();
             break;
         case 'X':
-            scan_int(arg_at(a, 2), &tmp);
-            check_number(argc, argv, arg, 2, tmp);
+            take_number(o, &tmp);
+            check_number(o, tmp);
             start_data_stream(static_cast<int>(tmp));
             break;
         default:
-            break; // K, L, N, O, P, T, W and anything else: nothing here
+            break; // L, N, P, T, W and the long options: nothing here
         }
     }
+}
+
+// One run over the command line, read: its exit status.
+int run(const command_line &line) {
+    if (handle_long_options(line))
+        return 0;
+    clear_run_failed();
+    printf("kestrel v.%s\n\r", kestrel_version);
+    MSD_Envy_Init();
+    Set_USB_Serial_number(nullptr);
+
+    if (line.count == 0) {
+        show_help_information();
+        printf("Nothing To Do, please write the command to SDR! \n\r");
+        return STATUS_NOTHING_TO_DO;
+    }
+
+    first_pass(line);
+    choose_receiver_port(&state.receiver);
+    check_arguments(line, state.receiver);
+
+    if (open_receiver() < 0) {
+        printf("Cannot open TALMIR SDR!\n\r");
+        return STATUS_NOT_OPENED;
+    }
+
+    if (line.user_memory_mode)
+        user_memory_mode(line);
+    else
+        second_pass(line);
+
+    HID_Close();
+    return run_exit_status();
 }
 
 } // namespace
@@ -353,43 +374,17 @@ int main(int argc, char **argv) {
     if (!plat_ensure_std_descriptors()) {
         fprintf(stderr, "Standard input, output or error is closed and cannot be opened on the "
                         "null device: nothing done\n");
-        return -1;
+        return STATUS_NOT_OPENED;
     }
     plat_start(&argc, &argv);
     setlocale(LC_CTYPE, "");
-    if (handle_long_options(argc, argv))
-        return 0;
-    clear_run_failed();
-    printf("kestrel v.%s\n\r", kestrel_version);
-    MSD_Envy_Init();
-    Set_USB_Serial_number(nullptr);
-    memset(tmp_path_name, 0, sizeof tmp_path_name);
-    memset(sdr_ip_address, 0, sizeof sdr_ip_address);
-    snprintf(sdr_ip_address, sizeof sdr_ip_address, "%s", default_ip_address);
-
-    if (argc < 2) {
-        show_help_information();
-        printf("Nothing To Do, please write the command to SDR! \n\r");
-        return -2;
+    state = driver_state{};
+    command_line line;
+    if (!read_command_line(argc, argv, &line)) {
+        fputs("kestrel: the command line was not read: out of memory\n", stderr);
+        return 1;
     }
-
-    first_pass(argc, argv);
-    choose_tcp_port();
-    check_arguments(
-        argc, argv,
-        {network_state == 1, sdr_ip_address, tcp_port, tmp_path_name, tmp_serial_number});
-
-    if (open_receiver() < 0) {
-        printf("Cannot open TALMIR SDR!\n\r");
-        return -1;
-    }
-
-    const char *first = argv[1];
-    if (first[0] == '-' && (first[1] == 'W' || first[1] == 'w'))
-        user_memory_mode(argc, argv);
-    else
-        second_pass(argc, argv);
-
-    HID_Close();
-    return run_exit_status();
+    const int status = run(line);
+    free_command_line(&line);
+    return status;
 }

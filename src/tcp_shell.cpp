@@ -15,6 +15,7 @@
 #include "fe_access_hint.h"
 #include "fe_interface.h"
 #include "main.h"
+#include "platform/diagnose.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 
@@ -65,7 +66,6 @@ int link_failed(const char *format, uint64_t deadline) {
     last_result = plat_monotonic_ms() >= deadline ? FE_TIMED_OUT : FE_LINK_FAILED;
     if (!console_quiet)
         fprintf(stderr, format, static_cast<int>(code));
-    plat_socket_cleanup();
     close_tcp();
     return -1;
 }
@@ -114,11 +114,6 @@ long receive_answer(uint64_t deadline) {
 
 int open_tcp_connection(const char *ip, int port) {
     int optval = 0;
-    if (plat_socket_startup() != 0) {
-        if (!console_quiet)
-            fputs("Cannot start WSA interface\n\r", stderr);
-        return -1;
-    }
     sdr_port = static_cast<uint16_t>(static_cast<unsigned>(port));
     bool address_read = plat_ipv4_parse(ip != nullptr ? ip : default_ip_address, &sdr_addr);
 
@@ -131,14 +126,15 @@ int open_tcp_connection(const char *ip, int port) {
     }
     if (!plat_tcp_get_keepalive(&sdr_fd, &optval)) {
         if (!console_quiet)
-            perror("getsockopt()");
+            fprintf(stderr, "getsockopt(): %s\n", plat_error_text(plat_last_error()));
         optval = 0;
     }
     if (!console_quiet)
         printf("SO_KEEPALIVE is %s\n", optval ? "ON" : "OFF");
     if (!plat_tcp_set_keepalive(&sdr_fd, 1))
         if (!console_quiet)
-            perror("Cannot set keepalive otion!\n\r");
+            fprintf(stderr, "Cannot set keepalive otion!\n\r: %s\n",
+                    plat_error_text(plat_last_error()));
 
     // Address text that is not an IPv4 address reaches nobody: no connect
     // is tried at all.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -17,6 +18,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -91,23 +93,42 @@ pid_t spawn_server(const std::string &bin, const std::vector<std::string> &args,
     return pid;
 }
 
-// Stops a server by its process id with SIGTERM; one that does not end
-// within 3 s, or ends with another status than 0 (a crash, a sanitizer
+// Waits until child `pid` has ended, at most `ms`, and reaps it: woken by the
+// process's descriptor becoming readable when it ends. Where the system has
+// no process descriptors, looks every 10 ms until the deadline.
+bool exited_within(int pid, long ms, int *wstatus) {
+    const long deadline = now_ms() + ms;
+    int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    bool reaped = false;
+    for (;;) {
+        int got = waitpid(pid, wstatus, WNOHANG);
+        reaped = got == pid;
+        long left = deadline - now_ms();
+        if (reaped || (got < 0 && errno != EINTR) || left <= 0)
+            break;
+        pollfd p{pidfd, POLLIN, 0};
+        if (pidfd < 0 || poll(&p, 1, static_cast<int>(left)) < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, 10L)));
+    }
+    if (pidfd >= 0)
+        close(pidfd);
+    return reaped;
+}
+
+// Stops a server by its process id with `sig`; one that does not end
+// within 5 s, or ends with another status than 0 (a crash, a sanitizer
 // report), fails the test.
-void stop_server(int *pid, const char *name, const std::string &err_file) {
+void stop_server(int *pid, const char *name, const std::string &err_file, int sig = SIGTERM) {
     if (*pid <= 0)
         return;
-    kill(*pid, SIGTERM);
+    kill(*pid, sig);
     int wstatus = 0;
-    for (int i = 0; i < 300; i++) {
-        if (waitpid(*pid, &wstatus, WNOHANG) == *pid) {
-            *pid = -1;
-            if (!WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0)
-                ADD_FAILURE() << name << " did not end cleanly (status " << wstatus
-                              << "): " << read_file(err_file);
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (exited_within(*pid, 5000, &wstatus)) {
+        *pid = -1;
+        if (!WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0)
+            ADD_FAILURE() << name << " did not end cleanly (status " << wstatus
+                          << "): " << read_file(err_file);
+        return;
     }
     ADD_FAILURE() << name << " did not stop on SIGTERM";
     kill(*pid, SIGKILL);
@@ -592,10 +613,19 @@ Kestreld::~Kestreld() {
     stop();
 }
 
-void Kestreld::stop() {
+void Kestreld::signal(int sig) const {
+    if (pid_ > 0)
+        kill(pid_, sig);
+}
+
+std::string Kestreld::log() const {
+    return dir_.read("err");
+}
+
+void Kestreld::stop(int sig) {
     if (pid_ <= 0)
         return;
-    stop_server(&pid_, "kestreld", dir_.file("err"));
+    stop_server(&pid_, "kestreld", dir_.file("err"), sig);
     // None of kestrel's console texts: standard output is the ready line,
     // standard error kestreld's own log.
     EXPECT_EQ(dir_.read("out"), ready_line_);

@@ -38,8 +38,8 @@ std::string tcp_open_text(int port) {
 }
 
 // The link's error numbers: POSIX's, or Winsock's on Windows.
-const int kTimedOut = static_cast<int>(system_code(ETIMEDOUT, 10060));   // WSAETIMEDOUT
-const int kClosedSocket = static_cast<int>(system_code(EBADF, 10038));   // WSAENOTSOCK
+const int kTimedOut = static_cast<int>(system_code(ETIMEDOUT, 10060)); // WSAETIMEDOUT
+const int kClosedSocket = static_cast<int>(system_code(EBADF, 10038)); // WSAENOTSOCK
 
 std::string recv_failed(int code) {
     return "Client: recv() failed: error " + std::to_string(code) + ".\n";

@@ -193,11 +193,12 @@ TEST_F(HidShim, ReadWaitsForItsTimeOutAndALateAnswerComesWithTheNextRead) {
 
     api.write(h, query, 7);
     EXPECT_EQ(api.read_timeout(h, buf, 7, 20), 0); // times out ...
-    usleep(100 * 1000);
     const unsigned char leds[] = {2, 0x4B, 1, 0, 0, 0, 0};
     api.write(h, leds, 7);
-    EXPECT_EQ(api.read_timeout(h, buf, 7, 0), 7); // ... and the next read gets it
+    EXPECT_EQ(api.read_timeout(h, buf, 7, 1000), 7); // ... and the next read gets it
     EXPECT_EQ(buf[1], 0x09);
+    EXPECT_EQ(api.read_timeout(h, buf, 7, 1000), 7); // then the later request's
+    EXPECT_EQ(buf[1], 0x4B);
     api.close(h);
 }
 

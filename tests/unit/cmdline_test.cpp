@@ -1,9 +1,18 @@
 #include "cmdline.h"
+#include "help.h"
+#include "main.h"
+#include "options.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -91,5 +100,172 @@ TEST(CommandLineNumbers, DecimalReportsWhereTheNumberEnds) {
     EXPECT_FALSE(scan_decimal(p, &v, &p));
     EXPECT_EQ(*p, '\0');
 }
+
+// How one argument of a command line is read: its form, its value and what
+// is wrong with it, alone and beside the others.
+struct ReadCase {
+    std::vector<const char *> args; // after the program name
+    int index;                      // the argument looked at
+    const char *form;               // letter and sub-letters; null: no form
+    const char *value;
+    uint16_t problems;
+};
+
+TEST(OptionTable, ArgumentsAreReadIntoFormsValuesAndProblems) {
+    const ReadCase cases[] = {
+        {{"-Gl7"}, 1, "Gl", "7", 0},
+        {{"-gL7"}, 1, "G", "L7", PROBLEM_NOT_A_NUMBER},
+        {{"-Sd96000"}, 1, "SD", "96000", 0},
+        {{"-F7x"}, 1, "F", "7x", PROBLEM_NOT_READ_WHOLE},
+        {{"-A?x"}, 1, "A?", "", PROBLEM_TEXT_IGNORED},
+        {{"-F", "14100000"}, 1, "F", "", PROBLEM_SEPARATE_VALUE},
+        {{"-F", "14100000"}, 2, nullptr, "", PROBLEM_NOT_OPTION | PROBLEM_VALUE_OF_OPTION},
+        {{"-T10.0.0.5:6000"}, 1, "T", "10.0.0.5:6000", PROBLEM_PORT_IN_ADDRESS},
+        {{"-Z5"}, 1, nullptr, "", PROBLEM_UNKNOWN_LETTER},
+        {{"--bogus"}, 1, nullptr, "", PROBLEM_UNKNOWN_LONG},
+        {{"-Wx"}, 1, nullptr, "", PROBLEM_NO_COMMAND},
+        {{"-wrf", "-F1"}, 1, "Wrf", "", 0},
+        {{"-wrf", "-F1"}, 2, "F", "1", PROBLEM_VALUE_OF_OPTION},
+        {{"-ww3", "1", "2", "-C1"}, 3, nullptr, "", PROBLEM_NOT_OPTION | PROBLEM_VALUE_OF_OPTION},
+        {{"-ww3", "1", "2", "-C1"}, 4, "C", "1", PROBLEM_NOT_EXECUTED},
+        {{"-F1", "-ww5", "1", "2"}, 2, "Ww", "5", PROBLEM_MISPLACED_W},
+        {{"-F1", "-ww5", "1", "2"}, 4, nullptr, "", PROBLEM_NOT_OPTION | PROBLEM_VALUE_OF_W},
+    };
+    for (const ReadCase &c : cases) {
+        std::vector<char *> argv = {const_cast<char *>("kestrel")};
+        for (const char *a : c.args)
+            argv.push_back(const_cast<char *>(a));
+        command_line line;
+        ASSERT_TRUE(read_command_line(static_cast<int>(argv.size()), argv.data(), &line));
+        const parsed_option &o = line.options[c.index - 1];
+        std::string form = o.spec == nullptr ? "" : std::string(1, o.spec->letter) + o.spec->sub;
+        EXPECT_EQ(form, c.form != nullptr ? c.form : "") << c.args[0] << " #" << c.index;
+        EXPECT_STREQ(o.value, c.value) << c.args[0] << " #" << c.index;
+        EXPECT_EQ(o.problems, c.problems) << c.args[0] << " #" << c.index;
+        free_command_line(&line);
+    }
+}
+
+TEST(OptionTable, ReceiverOptionsChooseSerialPathAddressAndPort) {
+    const struct {
+        std::vector<const char *> args;
+        const char *serial, *path, *address;
+        unsigned port;
+    } cases[] = {
+        {{"-Nabc", "-N", "-PG:"}, "abc", "G:", KESTREL_DEFAULT_IP_ADDRESS, 50000},
+        {{"-T127.0.0.1", "-P6000"}, "", "6000", "127.0.0.1", 6000},
+        {{"-P70000", "-t127.0.0.1", "-T"}, "", "70000", "127.0.0.1", 70000 & 0xFFFF},
+        {{"-P6000"}, "", "6000", KESTREL_DEFAULT_IP_ADDRESS, 50000}, // no -T: a drive path
+    };
+    for (const auto &c : cases) {
+        std::vector<char *> argv = {const_cast<char *>("kestreld")};
+        for (const char *a : c.args)
+            argv.push_back(const_cast<char *>(a));
+        receiver_choice choice = fresh_receiver_choice();
+        for (int i = 1; i < static_cast<int>(argv.size()); i++)
+            read_receiver_option(read_option(static_cast<int>(argv.size()), argv.data(), i),
+                                 &choice);
+        choose_receiver_port(&choice);
+        EXPECT_STREQ(choice.serial, c.serial) << c.args[0];
+        EXPECT_STREQ(choice.path, c.path) << c.args[0];
+        EXPECT_STREQ(choice.address, c.address) << c.args[0];
+        EXPECT_EQ(choice.port, c.port) << c.args[0];
+    }
+}
+
+// Every form's example, as the hints print it, is read back whole as that
+// form with a value in its range.
+TEST(OptionTable, ExamplesAreReadWholeAndInRange) {
+    for (size_t i = 0; i < option_table_size; i++) {
+        const option_spec &spec = option_table[i];
+        if (spec.value_at == 0)
+            continue;
+        std::string a = std::string("-") + spec.letter + spec.sub + spec.example;
+        char *argv[] = {const_cast<char *>("kestrel"), a.data()};
+        parsed_option o = read_option(2, argv, 1);
+        EXPECT_EQ(o.spec, &spec) << a;
+        EXPECT_STREQ(o.value, spec.example) << a;
+        EXPECT_EQ(o.problems, 0) << a;
+        if (spec.kind == value_kind::decimal || spec.kind == value_kind::hex) {
+            EXPECT_GE(o.number, spec.min) << a;
+            EXPECT_LE(o.number, spec.max) << a;
+        }
+    }
+}
+
+// The Windows build checks the table on Linux only: the sources are the same.
+#ifdef KESTREL_SOURCE_DIR
+// The table, the help screen, the man page and the bash completion list the
+// same options. A form is keyed as "-" and its upper-case letter and
+// sub-letters ("-Gl", "-Wrf"); a long option as it is written.
+std::string form_key(std::string typed) {
+    if (typed.size() > 1 && typed[1] != '-')
+        typed[1] = static_cast<char>(toupper(static_cast<unsigned char>(typed[1])));
+    if (typed.size() > 2 && typed[1] == 'S') // -S's D and N in either case
+        typed[2] = static_cast<char>(toupper(static_cast<unsigned char>(typed[2])));
+    return typed;
+}
+
+std::string read_source_file(const char *name) {
+    std::ifstream in(std::string(KESTREL_SOURCE_DIR) + "/" + name);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST(OptionTable, HelpManPageAndCompletionListTheTablesOptions) {
+    std::set<std::string> forms, valued, help_letters;
+    for (size_t i = 0; i < option_table_size; i++) {
+        const option_spec &spec = option_table[i];
+        std::string key = spec.letter == '-' ? std::string("--") + spec.sub
+                                             : std::string("-") + spec.letter + spec.sub;
+        forms.insert(key);
+        if (spec.value_at != 0)
+            valued.insert(key);
+        if (spec.on_help_screen)
+            help_letters.insert(std::string("-") + spec.letter);
+    }
+    // The help screen: the letters of its option headers ("\t-F <frequency>").
+    std::set<std::string> help;
+    std::string text = help_text;
+    for (size_t at = 0; (at = text.find("\n\r\t-", at)) != std::string::npos; at += 4)
+        if (isalpha(static_cast<unsigned char>(text[at + 4])))
+            help.insert(form_key(text.substr(at + 3, 2)));
+    EXPECT_EQ(help, help_letters);
+
+    // The completion's forms; "=" marks those that take a value attached.
+    std::string completion = read_source_file("dist/kestrel.bash-completion");
+    std::smatch list;
+    ASSERT_TRUE(std::regex_search(completion, list, std::regex(R"(_kestrel_forms=\(([^)]*)\))")));
+    std::set<std::string> offered, offered_valued;
+    std::istringstream words(list[1].str());
+    for (std::string w; words >> w;) {
+        bool takes_value = w.back() == '=';
+        std::string key = form_key(takes_value ? w.substr(0, w.size() - 1) : w);
+        offered.insert(key);
+        if (takes_value)
+            offered_valued.insert(key);
+    }
+    EXPECT_EQ(offered, forms);
+    EXPECT_EQ(offered_valued, valued);
+
+    // The man page: the forms that head the entries of its OPTIONS section.
+    std::string man = read_source_file("dist/kestrel.1");
+    size_t begin = man.find(".SH OPTIONS"), end = man.find(".SH ", begin + 1);
+    ASSERT_NE(begin, std::string::npos);
+    std::istringstream section(man.substr(begin, end - begin));
+    std::set<std::string> entries;
+    bool heading = false;
+    const std::regex form(R"(\\-(\\-)?[A-Za-z?]+)");
+    for (std::string l; std::getline(section, l); heading = l == ".TP") {
+        if (!heading)
+            continue;
+        for (std::sregex_iterator m(l.begin(), l.end(), form), none; m != none; ++m)
+            entries.insert(form_key(std::regex_replace(m->str(), std::regex(R"(\\)"), "")));
+    }
+    EXPECT_EQ(entries, forms);
+}
+
+#endif
 
 } // namespace

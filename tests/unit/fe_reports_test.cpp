@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,15 +31,13 @@ std::string hex(const Report &r) {
     return s;
 }
 
-// Opens the drive transport once per test program: the command files stay
-// open and locked for the life of the process.
+// Each test opens the drive transport over two fresh files and closes it
+// again, so that no test finds the connection as another one left it.
 class ReportBytes : public ::testing::Test {
   protected:
     static std::string dir;
 
-    static void SetUpTestSuite() {
-        if (!dir.empty())
-            return;
+    void SetUp() override {
         char tmpl[] = "/tmp/kestrel-reports-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = std::string(tmpl) + "/";
@@ -52,26 +50,13 @@ class ReportBytes : public ::testing::Test {
         }
         char msg[128] = {0};
         ASSERT_EQ(HID_Device_Init_MSD(msg, dir.c_str()), 1);
+        ASSERT_EQ(hid_status, 2);
     }
-
-    // The files stay open until the process ends; only their names go.
-    static void TearDownTestSuite() {
-        if (dir.empty())
-            return;
+    void TearDown() override {
+        HID_Reset_Connection_State();
         unlink((dir + "command.in").c_str());
         unlink((dir + "command.out").c_str());
         rmdir(dir.c_str());
-        dir.clear();
-    }
-
-    void SetUp() override {
-        ASSERT_EQ(hid_status, 2);
-        HID_COMMAND_SIZE = 7;
-        hid_command_send_state = 0;
-    }
-    void TearDown() override {
-        HID_COMMAND_SIZE = 7;
-        hid_command_send_state = 0;
     }
 
     // The first bytes of the request sector, as the receiver would read them.
@@ -358,9 +343,11 @@ TEST_F(ReportBytes, FiveByteReportsLoseBytesFiveAndSix) {
     }
 }
 
-// A composite function writes its first report, waits until the receiver has
-// taken it, then writes the second. A helper plays the receiver: it records
-// the first request and then releases the wait.
+// A composite function writes its first report, waits (bounded) for the
+// receiver to take it, then writes the second. A helper thread plays a
+// receiver that never answers: it only watches the request file and hands
+// the first request it sees back through a future, so that it touches none
+// of the connection's state.
 struct CompositeCase {
     const char *what;
     std::function<int()> build;
@@ -389,26 +376,16 @@ TEST_F(ReportBytes, CompositeEepromFunctionsSendTwoReportsWithAWaitBetween) {
     };
     for (const CompositeCase &c : cases) {
         clear_request();
-        std::atomic<bool> seen{false};
-        Report first{};
-        std::thread receiver([&] {
+        std::future<Report> first = std::async(std::launch::async, [] {
             const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-            while (std::chrono::steady_clock::now() < give_up) {
-                Report r = request();
-                if (r[0] != 0) {
-                    first = r;
-                    seen = true;
-                    hid_command_send_state = 0; // the receiver has taken the report
-                    return;
-                }
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-            }
+            for (Report r{}; std::chrono::steady_clock::now() < give_up;
+                 std::this_thread::sleep_for(std::chrono::microseconds(200)))
+                if ((r = request())[0] != 0)
+                    return r;
+            return Report{};
         });
-        int result = c.build();
-        receiver.join();
-        EXPECT_EQ(result, 1) << c.what;
-        ASSERT_TRUE(seen) << c.what;
-        EXPECT_EQ(hex(first), hex(c.first)) << c.what;
+        EXPECT_EQ(c.build(), 1) << c.what;
+        EXPECT_EQ(hex(first.get()), hex(c.first)) << c.what;
         EXPECT_EQ(hex(request()), hex(c.second)) << c.what;
     }
 }

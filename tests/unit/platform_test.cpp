@@ -1,6 +1,7 @@
 // The platform layer, on whichever system the tests run (Linux, and
 // Windows under wine): sector transfers, exclusive opens, address text and
 // command-line text.
+#include "platform/diagnose.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 
@@ -14,8 +15,10 @@
 
 #ifdef _WIN32
 constexpr long INVALID_ARGUMENT = 87; // ERROR_INVALID_PARAMETER
+constexpr long NOT_OPEN = 10038;      // WSAENOTSOCK
 #else
 constexpr long INVALID_ARGUMENT = EINVAL;
+constexpr long NOT_OPEN = EBADF;
 #endif
 
 TEST(Platform, SectorTransfersNeedAlignedWholeSectors) {
@@ -108,4 +111,27 @@ TEST(Platform, CommandLineTextToWide) {
     EXPECT_EQ(std::wstring(out), std::wstring(L"\u00E9\u20AC"));
     EXPECT_FALSE(plat_text_to_wide("\xFF", out, 8));
 #endif
+}
+
+TEST(Platform, ClosedSocketFailsAtOnceWithTheNotOpenCode) {
+    plat_tcp s;
+    char b[4] = {};
+    const uint64_t deadline = plat_monotonic_ms() + 5000;
+    EXPECT_FALSE(plat_tcp_connect(&s, 0x0100007F, 1, 5000));
+    EXPECT_EQ(plat_last_error(), NOT_OPEN);
+    EXPECT_FALSE(plat_tcp_send_all(&s, b, sizeof b, deadline));
+    EXPECT_EQ(plat_last_error(), NOT_OPEN);
+    EXPECT_EQ(plat_tcp_recv_some(&s, b, sizeof b, deadline), -1);
+    EXPECT_EQ(plat_last_error(), NOT_OPEN);
+    EXPECT_EQ(plat_tcp_recv_exact(&s, b, sizeof b, deadline), -1);
+    EXPECT_EQ(plat_tcp_discard_pending(&s), 0u);
+    EXPECT_LT(plat_monotonic_ms(), deadline); // nothing waited
+}
+
+TEST(Platform, ErrorTextInWords) {
+#ifndef _WIN32
+    for (int code : {EBADF, ECONNREFUSED, ETIMEDOUT}) // what perror printed
+        EXPECT_STREQ(plat_error_text(code), strerror(code));
+#endif
+    EXPECT_STRNE(plat_error_text(INVALID_ARGUMENT), "");
 }

@@ -286,9 +286,10 @@ TEST_F(TcpLink, EachMessageGetsItsOwnWholeAnswer) {
     long_answer[2] = 0x06;
     long_answer[3] = 0x01;
     Bytes split = {0x09, 0xE0, 0x06, 0x02, 0xAA, 0xBB, 0xCC, 0xDD, 0x00};
-    Bytes with_stale_tail = {
-        0x09, 0xE0, 0x06, 0x03, 0x01, 0x00, 0x00, 0x00,
-        0x00, 0x09, 0xE0, 0x06, 0x66, 0x66, 0x66}; // a tail that belongs to nothing
+    // A tail that belongs to nothing, sent in one piece with the answer: by
+    // the time that answer has been read, the tail is waiting on the link.
+    Bytes with_stale_tail = {0x09, 0xE0, 0x06, 0x03, 0x01, 0x00, 0x00, 0x00,
+                             0x00, 0x09, 0xE0, 0x06, 0x66, 0x66, 0x66};
     Bytes last = {0x09, 0xE0, 0x06, 0x04, 0x04, 0x00, 0x00, 0x00, 0x00};
     LoopbackReceiver r({answer(long_answer), Reply{Reply::Answer, split, 3, 300},
                         answer(with_stale_tail), answer(last)});
@@ -302,8 +303,6 @@ TEST_F(TcpLink, EachMessageGetsItsOwnWholeAnswer) {
                                {0x03, {0x01, 0x00, 0x00, 0x00}},
                                {0x04, {0x04, 0x00, 0x00, 0x00}}};
     for (const Expect &e : expected) {
-        if (e.code == 0x04) // let the stale tail arrive before the next message
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         unsigned char report[7] = {0x02, e.code};
         Output o = capture([&] { EXPECT_EQ(HID_Write_Data(report), 1); });
         EXPECT_EQ(o.err, "") << int(e.code);
@@ -399,7 +398,7 @@ TEST_F(TcpLink, ResetReceiverFailsWithoutKillingTheProcess) {
     setsockopt(peer, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
     close(peer);
     close(l);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(wait_readable(s.fd, SERVER_WAIT_MS)); // the reset has arrived
     int failures = 0;
     for (int i = 0; i < 4; i++) {
         unsigned char b[9] = {9};

@@ -173,6 +173,8 @@ TEST(SimDrive, ExtraAnswerWaitsUntilTheFirstIsTaken) {
     ASSERT_TRUE(d.taken());
     for (int i = 0; i < 2000 && d.peek().empty(); i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // A window in which the second answer would overwrite the first: a
+    // pause on purpose, since nothing happens that could be waited for.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(d.peek(), "06 1C 01 00 00 00 00"); // not overwritten meanwhile
     EXPECT_EQ(d.answer(), "06 1C 01 00 00 00 00");
@@ -261,7 +263,7 @@ TEST(SimTcp, TunnelledReportsAndControlItems) {
     EXPECT_EQ(link.receive(), "04 00 18 00");
     // A message split over two sends is still one message.
     link.send_bytes({0x09, 0xE0, 2});
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // a slow sender, on purpose
     link.send_bytes({0x4B, 1, 0, 0, 0, 0});
     EXPECT_EQ(link.receive(), "09 E0 06 4B 00 00 00 00 00");
     EXPECT_EQ(sim.state("freq.0"), "14100000");
