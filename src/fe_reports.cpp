@@ -373,14 +373,14 @@ int HID_Init_FE(void) {
 // ---------------------------------------------------------------------------
 // EEPROM values. A 32-bit value takes two words: the low half at the first
 // address, the high half at the next. Between the two reports the receiver
-// gets time to take the first one.
+// gets a second to take the first one, when it went out.
 // ---------------------------------------------------------------------------
 
 namespace {
 
 int send_eeprom_pair(uint8_t first_address, uint32_t value) {
     HID_Send_EEPROM_Data(first_address, static_cast<uint16_t>(value & 0xFFFFu));
-    HID_wait_device_answer();
+    HID_Pause_After_Report();
     return HID_Send_EEPROM_Data(static_cast<uint8_t>(first_address + 1u),
                                 static_cast<uint16_t>(value >> 16));
 }
@@ -389,7 +389,7 @@ int send_eeprom_pair(uint8_t first_address, uint32_t value) {
 
 int HID_Get_Main_Clock_Frequency(void) {
     HID_Get_EEPROM_Data(0);
-    HID_wait_device_answer();
+    HID_Pause_After_Report();
     return HID_Get_EEPROM_Data(1);
 }
 

@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "fe_interface.h"
 #include "platform/platform.h"
+#include "tcp_shell.h"
 
 #include <gtest/gtest.h>
 
@@ -145,15 +146,15 @@ TEST_F(DriveFiles, SecondOpenerOfTheSameDriveIsRefused) {
     EXPECT_FALSE(plat_file_valid(&other));
 }
 
-TEST_F(DriveFiles, AnswerFlagWaitIsAboutOneSecondAfterAWrite) {
+TEST_F(DriveFiles, PauseIsOneSecondAfterAWriteOnly) {
     hid_command_send_state = 0;
     uint64_t start = plat_monotonic_ms();
-    EXPECT_EQ(HID_wait_device_answer(), 0);
+    EXPECT_EQ(HID_Pause_After_Report(), 0);
     EXPECT_LT(plat_monotonic_ms() - start, 50u);
     unsigned char report[7] = {0x02, 0x0E};
     ASSERT_GT(HID_Write_Data(report), 0);
     start = plat_monotonic_ms();
-    EXPECT_EQ(HID_wait_device_answer(), -1);
+    EXPECT_EQ(HID_Pause_After_Report(), -1);
     EXPECT_GE(plat_monotonic_ms() - start, 1000u);
 }
 
@@ -177,7 +178,7 @@ TEST_F(DriveFiles, CloseAndResetReleaseTheDriveForTheNextOpen) {
         SetMSDPath(drive.c_str());
         char msg[128] = {0};
         testing::internal::CaptureStdout();
-        EXPECT_EQ(HID_Device_Reconnect(msg), 1) << how;
+        EXPECT_EQ(HID_Device_Init_MSD(msg, drive.c_str()), 1) << how;
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(hid_status, 2) << how;
     }
