@@ -38,9 +38,6 @@ int rig_open(void) {
     return failure == RIG_EIO ? RIG_EIO : RIG_OK;
 }
 void rig_close(void) {}
-bool rig_is_open(void) {
-    return true;
-}
 int rig_set_frequency(int channel, uint32_t hz) {
     if (hz == 0 || channel < 0 || channel >= RIGCTL_MAX_CHANNELS)
         fail("frequency 0 or a channel out of range sent", "", "");

@@ -20,7 +20,6 @@ void rig_configure(const char *ip, uint16_t port);
 // Opens the receiver when it is not open. RIG_OK or RIG_EIO.
 int rig_open(void);
 void rig_close(void);
-bool rig_is_open(void);
 
 // The centre frequency of a channel: set, and read back with the receiver's
 // frequency query (RIG_OK with *hz 0 when the receiver answers without a

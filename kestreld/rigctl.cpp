@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fe_operations.h"
 #include "rig.h"
 
 namespace {
@@ -37,23 +38,16 @@ int agc_mask = 0; // bit n: AGC of channel n on, as last set through the server
 constexpr double TUNE_LOW_HZ = 1.0;
 constexpr double TUNE_HIGH_HZ = 4294967295.0;
 
-// The RF gain scale: 16 steps of 3 dB, 8 gain codes to a step.
+// The RF level 0..1 runs over the receiver's RF gain steps 0 to 15 (-10 to
+// +35 dB).
 constexpr int RF_STEPS = 15;
-constexpr int RF_CODES_PER_STEP = 8;
 
 constexpr int AGC_OFF = 0;
 constexpr int AGC_AUTO = 6;
 
-// Hamlib's bits for the modes offered, and for the two levels.
-struct mode_name {
-    const char *name;
-    unsigned bit;
-};
-constexpr mode_name modes[] = {
-    {"AM", 0x1},      {"CW", 0x2},       {"USB", 0x4},      {"LSB", 0x8},
-    {"RTTY", 0x10},   {"FM", 0x20},      {"WFM", 0x40},     {"CWR", 0x80},
-    {"RTTYR", 0x100}, {"PKTLSB", 0x400}, {"PKTUSB", 0x800},
-};
+// The modes offered, and Hamlib's bits for them and for the two levels.
+constexpr const char *modes[] = {"AM",  "CW",  "USB",   "LSB",    "RTTY",  "FM",
+                                 "WFM", "CWR", "RTTYR", "PKTLSB", "PKTUSB"};
 constexpr unsigned MODE_BITS = 0xDFF;
 constexpr unsigned LEVEL_RF = 0x10;
 constexpr unsigned LEVEL_AGC = 0x20000;
@@ -232,7 +226,8 @@ int set_level(int channel, const char *name, const char *text) {
         if (v < 0 || v > 1)
             return RIG_EINVAL;
         int step = static_cast<int>(std::lround(v * RF_STEPS));
-        return rig_set_rf_gain(channel, step * RF_CODES_PER_STEP);
+        return rig_set_rf_gain(channel,
+                               fe_rf_gain_code(FE_RF_GAIN_LOW_DB + step * FE_RF_GAIN_STEP_DB));
     }
     if (v != AGC_OFF && v != AGC_AUTO)
         return RIG_EINVAL;
@@ -254,7 +249,7 @@ int get_level(int channel, const char *name, char *value, size_t size) {
     int r = rig_get_rf_gains(&codes);
     if (r != RIG_OK)
         return r;
-    int step = static_cast<int>((codes >> (8 * channel)) & 0xFFu) / RF_CODES_PER_STEP;
+    int step = static_cast<int>((codes >> (8 * channel)) & 0xFFu) / FE_RF_CODES_PER_STEP;
     if (step > RF_STEPS)
         step = RF_STEPS;
     snprintf(value, size, "%f", static_cast<double>(step) / RF_STEPS);
@@ -264,8 +259,8 @@ int get_level(int channel, const char *name, char *value, size_t size) {
 int set_mode(int channel, const char *mode, const char *passband) {
     long width = -1;
     bool known = false;
-    for (const mode_name &m : modes)
-        known = known || same(mode, m.name);
+    for (const char *m : modes)
+        known = known || same(mode, m);
     if (!known || (passband != nullptr && !parse_passband(passband, &width)))
         return RIG_EINVAL;
     channel_state &c = channels[channel];

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "fe_operations.h"
+
 // Names of the multichannel modes 0 to 5.
 extern const char *const MultiChannelModes[6];
 
@@ -11,29 +13,19 @@ extern const char *const MultiChannelModes[6];
 int enumerate_talmir_devs(void);
 int initialize_hardware(void);
 int32_t HID_wait_For_ACK(void);
+// The answer wait as an operation's reader: reads one answer as
+// read_ack_quiet does, prints what HID_wait_For_ACK prints and marks the run
+// failed when no answer came.
+ack_reply wait_for_ack(void);
 
 // The outcome of the run. An exchange whose answer did not come, an argument
 // refused by its check and a -W job that failed mark the run failed; the run
 // still executes every option, and ends with status 1 instead of 0.
 void mark_run_failed(void);
-bool run_failed(void);
 // Forgets the failures of a run, for one that starts afresh in this process.
 void clear_run_failed(void);
 // The status of a run that went through: 1 when it failed, otherwise 0.
 int run_exit_status(void);
-// One answer read as HID_wait_For_ACK reads it, without any console text.
-struct ack_reply {
-    int result;    // FE_ANSWERED, FE_TIMED_OUT or FE_LINK_FAILED (fe_interface.h)
-    int32_t value; // what HID_wait_For_ACK returns: -1 without an answer
-    int kind;      // the answer's first byte: 6 generic, 7 frequency; 0 without an answer
-    int command;   // the command code of a generic answer, -1 for any other
-};
-ack_reply read_ack_quiet(void);
-// What the last HID_wait_For_ACK or read_ack_quiet read: true when an answer
-// came (false after a time-out or a failed link); the command code of a
-// generic answer, -1 for any other.
-bool ack_answered(void);
-int ack_generic_command(void);
 
 // Receiver settings.
 int RF_Gain_Db_to_Int(int value);

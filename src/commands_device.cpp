@@ -1,5 +1,5 @@
 // Receiver discovery (-L), the open at the start of a run, and the one
-// answer read after every report.
+// answer read after every report, with their console texts.
 #include "commands.h"
 
 #include <cstdio>
@@ -55,8 +55,7 @@ int initialize_hardware(void) {
     char description[128];
     memset(description, 0, sizeof description);
     printf("Init HID interface - Blocking I/O mode!!! \n");
-    HID_Device_Enumerate();
-    if (HID_Device_Init(description) != 0) {
+    if (fe_open(nullptr, 0, description) == FE_OPEN_OK) {
         char shown[visible_size(sizeof description)];
         printf("%s device was found!!!\n", visible_text(description, shown, sizeof shown));
         return 0;
@@ -71,10 +70,6 @@ void mark_run_failed(void) {
     run_has_failed = true;
 }
 
-bool run_failed(void) {
-    return run_has_failed;
-}
-
 void clear_run_failed(void) {
     run_has_failed = false;
 }
@@ -83,49 +78,18 @@ int run_exit_status(void) {
     return run_has_failed ? 1 : 0;
 }
 
-// What the last answer wait read: whether an answer came at all (its -1
-// alone cannot tell a time-out from an answer whose value has all bits set),
-// and the command code of a generic answer, -1 for any other answer.
-static ack_reply last_reply = {FE_TIMED_OUT, 0, 0, -1};
-
-bool ack_answered(void) {
-    return last_reply.result == FE_ANSWERED;
-}
-
-int ack_generic_command(void) {
-    return last_reply.command;
-}
-
-ack_reply read_ack_quiet(void) {
-    unsigned char answer[64];
-    memset(answer, 0, sizeof answer);
-    last_reply = {FE_TIMED_OUT, -1, 0, -1};
-    if (HID_Read_Data(reinterpret_cast<char *>(answer)) <= 0) {
-        // A read that failed without saying why (no transport) counts as
-        // a failed link.
-        int how = HID_Last_Exchange();
-        last_reply.result = how == FE_ANSWERED ? FE_LINK_FAILED : how;
-        return last_reply;
-    }
-    last_reply.result = FE_ANSWERED;
-    last_reply.kind = answer[0];
-    last_reply.value = 0;
-    if (answer[0] == 6) {
-        unsigned char command = 0;
-        last_reply.value = static_cast<int32_t>(HID_Get_Generic_Report(&command, answer));
-        last_reply.command = command;
-    }
-    return last_reply;
-}
-
-int32_t HID_wait_For_ACK(void) {
+ack_reply wait_for_ack(void) {
     ack_reply r = read_ack_quiet();
     if (r.result != FE_ANSWERED) {
         printf("USB IO timeout!\r\n");
         mark_run_failed();
-    } else if (r.kind == 6 && r.command == 28)
+    } else if (fe_answers(r, FE_CMD_TRACE))
         printf("ACK rprt=%i, cmd=%i \n\r", r.command, r.value);
-    else if (r.kind == 7)
+    else if (r.kind == FE_ANSWER_FREQUENCY)
         printf("ACK Frequency \n\r");
-    return r.value;
+    return r;
+}
+
+int32_t HID_wait_For_ACK(void) {
+    return wait_for_ack().value;
 }

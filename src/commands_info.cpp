@@ -36,10 +36,8 @@ int Get_SDR_Information(void) {
     printf("CPLD serial number: %X\n\r", answer());
 
     // The main clock lives in two 16-bit EEPROM words, low half first.
-    HID_Get_EEPROM_Data(0);
-    uint32_t main_clock = answer() & 0xFFFFu;
-    HID_Get_EEPROM_Data(1);
-    main_clock += answer() << 16;
+    uint32_t main_clock =
+        static_cast<uint32_t>(fe_eeprom_pair(FE_EEPROM_READ, 0, 0, wait_for_ack).value);
     printf("Main clock frequency: %u\n\r", main_clock);
 
     HID_Get_Sample_Rate_No_set();

@@ -90,7 +90,7 @@ backup_line_kind parse_backup_line(const char *text, size_t length, bool whole, 
 
 namespace {
 
-constexpr int USER_MEMORY_QUERY = 0x64;
+constexpr uint8_t USER_MEMORY_QUERY = 0x64;
 
 // The report and the answer for one word; `answered` is true only when the
 // answer is the receiver's answer to a user memory query, not a time-out or
@@ -98,8 +98,9 @@ constexpr int USER_MEMORY_QUERY = 0x64;
 // Returns the send result of the report.
 int query_word(int word, uint32_t *value, bool *answered) {
     int sent = HID_Get_User_Memory(word);
-    *value = static_cast<uint32_t>(HID_wait_For_ACK());
-    *answered = ack_answered() && ack_generic_command() == USER_MEMORY_QUERY;
+    ack_reply r = wait_for_ack();
+    *value = static_cast<uint32_t>(r.value);
+    *answered = fe_answers(r, USER_MEMORY_QUERY);
     return sent;
 }
 
@@ -120,17 +121,17 @@ int query_cell(int address, uint32_t *freq, int *mode, int *trvtr_index, bool *a
     return sent;
 }
 
-constexpr int FIRMWARE_VERSION_QUERY = 0x09;
+constexpr uint8_t FIRMWARE_VERSION_QUERY = 0x09;
 
 // The check read around a backup: the firmware version query. Its answer
 // carries its own command code, which no answer to a user memory query
 // has. Returns false when no answer came; `in_step` tells whether the
 // answer was the answer to this query.
 bool check_read(uint32_t *value, bool *in_step) {
-    HID_Check_FW_Version(0);
-    *value = static_cast<uint32_t>(HID_wait_For_ACK());
-    *in_step = ack_generic_command() == FIRMWARE_VERSION_QUERY;
-    return ack_answered();
+    ack_reply r = fe_query(FIRMWARE_VERSION_QUERY, 0, wait_for_ack);
+    *value = static_cast<uint32_t>(r.value);
+    *in_step = fe_answers(r, FIRMWARE_VERSION_QUERY);
+    return r.result == FE_ANSWERED;
 }
 
 // "<what>: <the system's description>" on standard error.
@@ -324,12 +325,10 @@ int save_user_memory(int address, uint32_t freq, int mode, int trvtr_index) {
         return -1;
     }
     HID_Save_User_Memory(2 * address, freq);
-    HID_wait_For_ACK();
-    bool answered = ack_answered();
+    bool answered = wait_for_ack().result == FE_ANSWERED;
     uint32_t word = (static_cast<uint32_t>(trvtr_index) << 16) | static_cast<uint32_t>(mode);
     HID_Save_User_Memory(2 * address + 1, word);
-    HID_wait_For_ACK();
-    answered = answered && ack_answered();
+    answered = wait_for_ack().result == FE_ANSWERED && answered;
     printf("UM: cell= %d, freq=%ld , mode=%d, tvtr=%d\n\r", address,
            static_cast<long>(static_cast<int32_t>(freq)), mode, trvtr_index);
     return answered ? 0 : -1;

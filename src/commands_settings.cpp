@@ -1,10 +1,10 @@
 // Receiver settings operations: each sends its report (or, for a networked
 // receiver, its control message), reads one answer after every report and
-// tells the user what was done.
+// tells the user what was done. The exchanges that kestreld shares go
+// through the operations layer (fe_operations.h).
 #include "commands.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "fe_interface.h"
 #include "main.h"
@@ -28,39 +28,23 @@ constexpr uint8_t EEPROM_MAIN_CLOCK = 0;
 constexpr uint8_t EEPROM_USB_SAMPLE_RATE = 6;
 constexpr uint8_t EEPROM_DIVERSITY_SAMPLE_RATE = 9;
 
-// Stores a 32-bit value as two EEPROM words, reading the receiver's answer
-// after each.
-void save_eeprom_value(uint8_t low_address, uint32_t value) {
-    HID_Send_EEPROM_Data(low_address, static_cast<uint16_t>(value & 0xFFFFu));
-    HID_wait_For_ACK();
-    HID_Send_EEPROM_Data(static_cast<uint8_t>(low_address + 1u),
-                         static_cast<uint16_t>(value >> 16));
-    HID_wait_For_ACK();
-}
-
 } // namespace
 
-// The RF gain code of a gain in dB: eight codes to each 3 dB step from
-// -10 dB. Worked out in 64 bits so that any int converts; the code is the
-// quotient's low 32 bits (only its low byte travels).
 int RF_Gain_Db_to_Int(int value) {
-    int64_t rf_gain = (int64_t{value} + 10) * 8 / 3;
-    return static_cast<int>(rf_gain);
+    return fe_rf_gain_code(value);
 }
 
 int set_rf_gain(int gain, int channel) {
-    int v = RF_Gain_Db_to_Int(gain);
-    HID_ChangeRF_Gain(channel, v);
-    HID_wait_For_ACK();
+    int v = fe_rf_gain_code(gain);
+    fe_set_rf_gain(channel, v, wait_for_ack);
     printf("RF gain %idB => %i\r\n", gain, v);
     return 0;
 }
 
 int set_rf_gain_indexed(int gain, int channel) {
     // Index times eight, wrapping rather than overflowing for absurd indices.
-    int v = static_cast<int>(static_cast<uint32_t>(gain) * 8u);
-    HID_ChangeRF_Gain(channel, v);
-    HID_wait_For_ACK();
+    int v = static_cast<int>(static_cast<uint32_t>(gain) * uint32_t{FE_RF_CODES_PER_STEP});
+    fe_set_rf_gain(channel, v, wait_for_ack);
     printf("RF gain index => %i\r\n", v);
     return 0;
 }
@@ -110,15 +94,10 @@ int set_fe_gain(int gain) {
 int set_rx_frequency(uint32_t frequency, int channel) {
     printf("RX Frequency %u (Hz) for the channel %u\r\n", frequency,
            static_cast<unsigned>(channel));
-    if (network_state != 0) {
-        // The receiver answers the control message; a link that fails
-        // first fails the run, as a time-out does.
-        if (tcp_send_frequency(frequency, channel) < 0)
-            mark_run_failed();
-    } else {
-        HID_Set_Frequency(frequency, channel);
-        HID_wait_For_ACK();
-    }
+    // Over TCP the receiver answers the control message itself; a link that
+    // fails first fails the run, as a time-out does.
+    if (fe_set_frequency(frequency, channel, wait_for_ack).result != FE_ANSWERED)
+        mark_run_failed();
     return 0;
 }
 
@@ -138,19 +117,19 @@ int set_usb_mode(uint32_t mode) {
 }
 
 int save_main_clock_freq(uint32_t frequency) {
-    save_eeprom_value(EEPROM_MAIN_CLOCK, frequency);
+    fe_eeprom_pair(FE_EEPROM_WRITE, EEPROM_MAIN_CLOCK, frequency, wait_for_ack);
     printf("The new Main Clock frequency was saved:  %u (Hz)\r\n", frequency);
     return 0;
 }
 
 int save_usb_sample_rate(uint32_t SampleRate) {
-    save_eeprom_value(EEPROM_USB_SAMPLE_RATE, SampleRate);
+    fe_eeprom_pair(FE_EEPROM_WRITE, EEPROM_USB_SAMPLE_RATE, SampleRate, wait_for_ack);
     printf("The new USB sample rate was saved:  %u (Hz)\r\n", SampleRate);
     return 0;
 }
 
 int save_diversity_sample_rate(uint32_t SampleRate) {
-    save_eeprom_value(EEPROM_DIVERSITY_SAMPLE_RATE, SampleRate);
+    fe_eeprom_pair(FE_EEPROM_WRITE, EEPROM_DIVERSITY_SAMPLE_RATE, SampleRate, wait_for_ack);
     printf("The new Diversity sample rate was saved:  %u (Hz)\r\n", SampleRate);
     return 0;
 }
@@ -170,8 +149,7 @@ int set_new_sample_rate(uint32_t SampleRate) {
 }
 
 int set_agc_mode(int mode) {
-    HID_Set_Overload_Mode(mode);
-    HID_wait_For_ACK();
+    fe_set_agc_mask(mode, wait_for_ack);
     return 0;
 }
 

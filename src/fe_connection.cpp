@@ -75,6 +75,8 @@ struct connection_state {
     bool hid_receiver_seen = false;
     long msd_open_error = 0;
     const char *msd_open_file = "command.in";
+    // Why the last open over USB HID and the drive failed (HID_Open_Failure).
+    int open_failure = HID_OPEN_NO_RECEIVER;
     // Set by a program that has a console of its own (kestreld): the open
     // then prints none of kestrel's texts.
     bool console_quiet = false;
@@ -492,6 +494,10 @@ void HID_Set_Console_Quiet(int quiet) {
     conn.console_quiet = quiet != 0;
 }
 
+int HID_Open_Failure(void) {
+    return conn.open_failure;
+}
+
 int HID_Last_Exchange(void) {
     return conn.last_exchange;
 }
@@ -566,7 +572,8 @@ int HID_Device_Init(char *msg) {
     msd_path_origin origin = MSD_PATH_GIVEN;
     bool explained = conn.hid_receiver_seen;
     if (conn.path_name[0] != '\0') {
-        printf("The TALMIR path is: %s\n\r", visible_text(conn.path_name, shown, sizeof shown));
+        if (!conn.console_quiet)
+            printf("The TALMIR path is: %s\n\r", visible_text(conn.path_name, shown, sizeof shown));
         path = conn.path_name;
     } else {
         // On Linux the receiver's drive is looked for among the mounts first.
@@ -575,13 +582,13 @@ int HID_Device_Init(char *msg) {
                                         sizeof conn.found_path, &search)
                    ? conn.found_path
                    : default_path_name;
-        if (path != conn.found_path && search.untrusted[0] != '\0')
+        if (path != conn.found_path && search.untrusted[0] != '\0' && !conn.console_quiet)
             fprintf(stderr,
                     "The drive at %s holds the command files but is not used: its top "
                     "directory must belong to you or to root and be writable by nobody else "
                     "(give it with -P to use it anyway)\n",
                     visible_text(search.untrusted, shown, sizeof shown));
-        if (search.timed_out)
+        if (search.timed_out && !conn.console_quiet)
             fprintf(stderr,
                     "The search for the receiver's drive was stopped after %u ms: a mounted "
                     "drive did not answer (give the drive with -P)\n",
@@ -589,12 +596,17 @@ int HID_Device_Init(char *msg) {
         origin = path == conn.found_path ? MSD_PATH_FOUND : MSD_PATH_DEFAULT;
         // Either line says why no drive was found.
         explained = explained || search.untrusted[0] != '\0' || search.timed_out;
-        printf("The TALMIR path was not defined, use default: %s\n\r",
-               visible_text(path, shown, sizeof shown));
+        if (!conn.console_quiet)
+            printf("The TALMIR path was not defined, use default: %s\n\r",
+                   visible_text(path, shown, sizeof shown));
     }
     int opened = HID_Device_Init_MSD(msg, path);
-    if (opened == 0)
+    if (opened == 0 && !conn.console_quiet)
         MSD_Open_Hint(path, conn.msd_open_file, origin, conn.msd_open_error, explained);
+    if (opened == 0)
+        conn.open_failure = conn.hid_receiver_seen       ? HID_OPEN_USB_NOT_OPENABLE
+                            : origin != MSD_PATH_DEFAULT ? HID_OPEN_DRIVE_NOT_OPENABLE
+                                                         : HID_OPEN_NO_RECEIVER;
     return opened;
 }
 

@@ -73,10 +73,19 @@ int HID_Device_Init_MSD(char *msg, const char *path_name);
 // Returns 0 when connected, -1 when not.
 int open_tcp_connection(const char *ip, int port);
 // 1: opening the receiver prints none of kestrel's texts (for kestreld,
-// which keeps a log of its own), except the hint about a receiver that is
-// attached but cannot be opened, and the line that says that USB HID is not
-// available.
+// which keeps a log of its own), except the hint about a USB receiver that
+// is attached but cannot be opened, and the line that says that USB HID is
+// not available.
 void HID_Set_Console_Quiet(int quiet);
+// Why the last HID_Device_Init failed: no receiver found, a USB receiver
+// attached that cannot be opened, or drive files given or found that cannot
+// be opened.
+enum hid_open_failure {
+    HID_OPEN_NO_RECEIVER = 0,
+    HID_OPEN_USB_NOT_OPENABLE = 1,
+    HID_OPEN_DRIVE_NOT_OPENABLE = 2
+};
+int HID_Open_Failure(void);
 // Closes the HID device and the drive files; no local transport is open
 // after it. The TCP tunnel stays open.
 int HID_Close(void);

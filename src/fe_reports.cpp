@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "byte_order.h"
+#include "fe_operations.h"
 
 namespace {
 
@@ -373,34 +374,21 @@ int HID_Init_FE(void) {
 // ---------------------------------------------------------------------------
 // EEPROM values. A 32-bit value takes two words: the low half at the first
 // address, the high half at the next. Between the two reports the receiver
-// gets a second to take the first one, when it went out.
+// gets time to take the first one (the EEPROM pair of fe_operations.h).
 // ---------------------------------------------------------------------------
 
-namespace {
-
-int send_eeprom_pair(uint8_t first_address, uint32_t value) {
-    HID_Send_EEPROM_Data(first_address, static_cast<uint16_t>(value & 0xFFFFu));
-    HID_Pause_After_Report();
-    return HID_Send_EEPROM_Data(static_cast<uint8_t>(first_address + 1u),
-                                static_cast<uint16_t>(value >> 16));
-}
-
-} // namespace
-
 int HID_Get_Main_Clock_Frequency(void) {
-    HID_Get_EEPROM_Data(0);
-    HID_Pause_After_Report();
-    return HID_Get_EEPROM_Data(1);
+    return fe_eeprom_pair(FE_EEPROM_READ, 0, 0, nullptr).value;
 }
 
 int HID_Send_Main_Clock_Frequency(uint32_t main_frequency) {
-    return send_eeprom_pair(0, main_frequency);
+    return fe_eeprom_pair(FE_EEPROM_WRITE, 0, main_frequency, nullptr).value;
 }
 int HID_Send_Sample_Rate(uint32_t SampleRate) {
-    return send_eeprom_pair(6, SampleRate);
+    return fe_eeprom_pair(FE_EEPROM_WRITE, 6, SampleRate, nullptr).value;
 }
 int HID_Send_Diversity_Sample_Rate(uint32_t SampleRate) {
-    return send_eeprom_pair(9, SampleRate);
+    return fe_eeprom_pair(FE_EEPROM_WRITE, 9, SampleRate, nullptr).value;
 }
 
 int HID_Send_Diversity_Mode(int16_t mode) {

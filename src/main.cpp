@@ -88,7 +88,7 @@ void choose_tcp_port(void) {
 int open_receiver(void) {
     if (network_state == 1) {
         printf("SDR IP=%s:%u\r\n", sdr_ip_address, static_cast<unsigned>(tcp_port));
-        return open_tcp_connection(sdr_ip_address, tcp_port);
+        return fe_open(sdr_ip_address, tcp_port, nullptr) == FE_OPEN_OK ? 0 : -1;
     }
     return initialize_hardware();
 }
