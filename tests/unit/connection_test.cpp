@@ -316,6 +316,27 @@ TEST(Tunnel, StoredAnswerIsTakenOnceAndOnlyWhenItIsAnAnswer) {
     hid_change_tcp_network_flag(0);
 }
 
+// The flags of the three transports are views of the one open transport:
+// setting one chooses it, and the other reads as the flag of that choice.
+TEST(Transport, FlagsChooseTheOneOpenTransport) {
+    const struct {
+        int tunnel; // 1: set hid_tcp_network_flag, 0: hid_status
+        int value;
+        const char *name;
+        int status, flag;
+    } steps[] = {
+        {0, 2, "drive files", 2, 0}, {1, 1, "TCP tunnel", 0, 1}, {0, 0, "TCP tunnel", 0, 1},
+        {1, 0, "none", 0, 0},        {0, 1, "USB HID", 1, 0},    {1, 0, "USB HID", 1, 0},
+        {0, 0, "none", 0, 0},
+    };
+    for (const auto &s : steps) {
+        (s.tunnel ? hid_tcp_network_flag : hid_status) = s.value;
+        EXPECT_STREQ(HID_Transport_Name(), s.name) << s.tunnel << " " << s.value;
+        EXPECT_EQ(static_cast<int>(hid_status), s.status) << s.name;
+        EXPECT_EQ(static_cast<int>(hid_tcp_network_flag), s.flag) << s.name;
+    }
+}
+
 TEST(NoTransport, ReadsAndWritesDoNothing) {
     unsigned char report[7] = {2, 1};
     char buf[8] = {5};
