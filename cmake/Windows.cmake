@@ -103,7 +103,7 @@ macro(kestrel_windows_tests)
     set(KESTREL_WINDOWS_E2E_drive "EveryOption/*_Drive")
     set(KESTREL_WINDOWS_E2E_tcp "EveryOption/*_Tcp:ControlItems*:TcpTunnel.*:TcpPort.*:TcpFailure.*")
     set(KESTREL_WINDOWS_E2E_other
-        "InformationReport.*Drive*:InformationReport.ReceiverThatAnswersOverHid:BackupFile.WrittenAndRestoredOverTheDriveFiles:BackupFile.NameIsReadUpToTheFirstBlank:UserMemoryCommand.ReadsOneCell:UserMemoryCommand.FiveByteReceiverStoresOnlyCellsWhoseWordsFit:Drive.OpensTheFilesAtThePath:Drive.PathIsUsedAsGivenWithoutASeparator:Drive.OverlongPathOpensNothingAndSaysSo:Drive.HidReceiverIsPreferredToTheDrive:Startup.*:HelpScreen.*:Exchange.OverTheDriveFiles:Exchange.SecondKestrelOnADriveInUseFailsToOpen:Listing*:Open*:ReportSize*-Open.SerialNotValidInTheLocaleChoosesNoReceiver")
+        "InformationReport.*Drive*:InformationReport.ReceiverThatAnswersOverHid:BackupFile.WrittenAndRestoredOverTheDriveFiles:BackupFile.NameIsReadUpToTheFirstBlank:BackupFile.WindowsDeviceNamesAreRefused:UserMemoryCommand.ReadsOneCell:UserMemoryCommand.FiveByteReceiverStoresOnlyCellsWhoseWordsFit:Drive.OpensTheFilesAtThePath:Drive.PathIsUsedAsGivenWithoutASeparator:Drive.OverlongPathOpensNothingAndSaysSo:Drive.HidReceiverIsPreferredToTheDrive:Startup.*:HelpScreen.*:Exchange.OverTheDriveFiles:Exchange.SecondKestrelOnADriveInUseFailsToOpen:Listing*:Open*:ReportSize*-Open.SerialNotValidInTheLocaleChoosesNoReceiver")
     if(KESTREL_HOST_BUILD_DIR)
       # The end-to-end tests of the Linux build, run against kestrel.exe: the
       # same expectations, with the console's text-mode line ends. Split in

@@ -151,9 +151,3 @@ uint64_t plat_monotonic_ms(void) {
 long plat_last_error(void) {
     return last_error;
 }
-
-int plat_socket_startup(void) {
-    return 0;
-}
-
-void plat_socket_cleanup(void) {}

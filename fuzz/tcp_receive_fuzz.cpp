@@ -1,5 +1,5 @@
 // Fuzz target: the TCP link's receive path (tcp_shell.cpp over the real
-// sockets of platform/net.cpp) on arbitrary answer byte streams, cut into
+// sockets of platform/socket.cpp) on arbitrary answer byte streams, cut into
 // arbitrary pieces.
 //
 // The target listens on 127.0.0.1 and the link connects to it. The

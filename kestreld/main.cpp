@@ -3,6 +3,7 @@
 // Channel n of the receiver is served on port PORT+n. One thread: requests
 // from all clients are executed one at a time, each exchange with the
 // receiver bounded; sockets never block.
+#include <algorithm>
 #include <clocale>
 #include <cstdint>
 #include <cstdio>
@@ -29,6 +30,11 @@ constexpr size_t MAX_CLIENTS = 32;
 constexpr size_t MAX_LINE = 1024;
 // Replies not yet taken by a client: beyond this its requests wait.
 constexpr size_t MAX_PENDING_OUTPUT = 16384;
+// A client that has sent nothing for this long may lose its slot to a new
+// one when all are taken, and one that leaves a line unfinished this long is
+// closed. The hidden option --test-idle-ms=N sets it, so that the tests need
+// not wait 10 s; it is not for users.
+uint64_t idle_limit_ms = 10000;
 
 struct client {
     plat_tcp sock;
@@ -37,8 +43,10 @@ struct client {
     size_t in_len = 0;
     bool overlong = false; // the line being received went past MAX_LINE
     std::string out;
-    bool closing = false;     // close once the output is sent
-    bool input_ended = false; // the client sent all it will send
+    bool closing = false;          // close once the output is sent
+    bool input_ended = false;      // the client sent all it will send
+    uint64_t heard_ms = 0;         // when it connected or last sent something
+    uint64_t partial_since_ms = 0; // when its unfinished line began; 0: none
 };
 
 plat_tcp listeners[RIGCTL_MAX_CHANNELS];
@@ -58,23 +66,41 @@ const char usage[] =
     "See kestreld(1). The protocol has no authentication: listen on loopback only\n"
     "unless the network is trusted.\n";
 
-// Reads "ADDRESS:PORT" into the address (network byte order) and port.
-char listen_host[64] = "127.0.0.1";
+// Reads an IPv4 address written as four decimal numbers 0 to 255 and
+// nothing else: no shortened forms ("127.1"), no single number, no hex, and
+// no leading zeros, which some readers take as octal.
+bool parse_dotted_quad(const char *text, uint8_t bytes[4]) {
+    const char *p = text;
+    for (int i = 0; i < 4; i++) {
+        if (i > 0 && *p++ != '.')
+            return false;
+        const char *digits = p;
+        unsigned value = 0;
+        while (*p >= '0' && *p <= '9' && p - digits < 4)
+            value = value * 10 + static_cast<unsigned>(*p++ - '0');
+        size_t count = static_cast<size_t>(p - digits);
+        if (count == 0 || count > 3 || value > 255 || (count > 1 && digits[0] == '0'))
+            return false;
+        bytes[i] = static_cast<uint8_t>(value);
+    }
+    return *p == '\0';
+}
 
-bool parse_listen(const char *text, uint32_t *addr_be, long *port) {
+// Reads "ADDRESS:PORT": a dotted-quad IPv4 address of this machine's own
+// (0.0.0.0 for all of them; no multicast or broadcast address), and the
+// port. "[ADDRESS]:PORT" is kept for IPv6, which is not served yet.
+bool parse_listen(const char *text, uint8_t addr[4], long *port) {
     const char *colon = strrchr(text, ':');
-    if (colon == nullptr || colon == text || static_cast<size_t>(colon - text) >= 64)
+    if (colon == nullptr || colon == text || static_cast<size_t>(colon - text) >= 64 ||
+        text[0] == '[')
         return false;
     char host[64];
     memcpy(host, text, static_cast<size_t>(colon - text));
     host[colon - text] = '\0';
     char *end = nullptr;
     *port = strtol(colon + 1, &end, 10);
-    if (colon[1] < '0' || colon[1] > '9' || *end != '\0' || *port < 0 || *port > 65535 ||
-        !plat_ipv4_parse(host, addr_be))
-        return false;
-    memcpy(listen_host, host, sizeof host);
-    return true;
+    return colon[1] >= '0' && colon[1] <= '9' && *end == '\0' && *port >= 0 && *port <= 65535 &&
+           parse_dotted_quad(host, addr) && addr[0] < 224;
 }
 
 void drop_client(size_t i) {
@@ -83,23 +109,54 @@ void drop_client(size_t i) {
     clients[i] = nullptr;
 }
 
+// A free slot for a new client: an empty one, or else the slot of the
+// client that has sent nothing for the longest time, past the idle limit,
+// which is closed. MAX_CLIENTS when every client is busier than that.
+size_t slot_for_new_client(uint64_t now) {
+    size_t slot = MAX_CLIENTS;
+    for (size_t i = 0; i < MAX_CLIENTS; i++) {
+        if (clients[i] == nullptr)
+            return i;
+        if (now - clients[i]->heard_ms > idle_limit_ms &&
+            (slot == MAX_CLIENTS || clients[i]->heard_ms < clients[slot]->heard_ms))
+            slot = i;
+    }
+    if (slot != MAX_CLIENTS)
+        drop_client(slot);
+    return slot;
+}
+
+uint64_t refused_since_report = 0; // new clients refused since the last log line
+uint64_t last_refusal_report_ms = 0;
+
 void accept_clients(int channel) {
     for (;;) {
         plat_tcp sock;
         if (plat_accept(&listeners[channel], &sock) != 1)
             return;
-        size_t free_slot = MAX_CLIENTS;
-        for (size_t i = 0; i < MAX_CLIENTS && free_slot == MAX_CLIENTS; i++)
-            if (clients[i] == nullptr)
-                free_slot = i;
-        if (free_slot == MAX_CLIENTS) {
-            plat_tcp_close(&sock); // full: the client sees its connection closed at once
+        uint64_t now = plat_monotonic_ms();
+        size_t slot = slot_for_new_client(now);
+        if (slot == MAX_CLIENTS) {
+            // Full: the client sees its connection closed at once. Logged
+            // (first) at most once per idle limit, so that a flood of
+            // connections does not flood the log.
+            refused_since_report++;
+            if (last_refusal_report_ms == 0 || now - last_refusal_report_ms > idle_limit_ms) {
+                fprintf(stderr,
+                        "kestreld: all %zu client slots are taken by active clients: refused "
+                        "%llu new connection(s)\n",
+                        MAX_CLIENTS, static_cast<unsigned long long>(refused_since_report));
+                refused_since_report = 0;
+                last_refusal_report_ms = now;
+            }
+            plat_tcp_close(&sock);
             continue;
         }
         client *c = new client;
         c->sock = sock;
         c->state.channel = channel;
-        clients[free_slot] = c;
+        c->heard_ms = now;
+        clients[slot] = c;
     }
 }
 
@@ -128,49 +185,82 @@ bool execute_one_line(client *c) {
     if (c->overlong) {
         c->overlong = false;
         c->out.append("RPRT -1\n");
+    } else if (memchr(c->in, '\0', length) != nullptr) {
+        // Text after a NUL byte would be dropped unseen by the request's
+        // reading: the whole line is refused instead.
+        c->out.append("RPRT -1\n");
     } else if (!rigctl_execute(&c->state, c->in, length, &c->out)) {
         c->closing = true;
     }
     c->in_len -= length + 1;
     memmove(c->in, nl + 1, c->in_len);
+    // An unfinished line that waited behind whole ones is timed from now:
+    // its rest may still be waiting unread.
+    if (c->partial_since_ms != 0 && memchr(c->in, '\n', c->in_len) == nullptr)
+        c->partial_since_ms = plat_monotonic_ms();
     return true;
 }
 
-// Takes what the client sent. False when the connection failed. A client
-// that closed its sending side still gets the replies to its whole lines.
-bool receive_input(client *c) {
-    for (;;) {
-        if (c->in_len == sizeof c->in) {
-            // No end of line in a whole buffer: the line is too long. Its
-            // bytes are dropped up to its end, which gets one refusal.
-            char *nl = static_cast<char *>(memchr(c->in, '\n', c->in_len));
-            if (nl != nullptr)
-                return true; // lines are waiting to be executed first
-            c->overlong = true;
+// Takes what the client sent, at most one buffer: a client that sends
+// without pause must not keep the others waiting. False when the connection
+// failed. A client that closed its sending side still gets the replies to
+// its whole lines.
+bool receive_input(client *c, uint64_t now) {
+    if (c->in_len == sizeof c->in) {
+        // No end of line in a whole buffer: the line is too long. Its
+        // bytes are dropped up to its end, which gets one refusal.
+        char *nl = static_cast<char *>(memchr(c->in, '\n', c->in_len));
+        if (nl != nullptr)
+            return true; // lines are waiting to be executed first
+        c->overlong = true;
+        c->in_len = 0;
+    }
+    size_t old_len = c->in_len;
+    long n = plat_recv_now(&c->sock, c->in + c->in_len, sizeof c->in - c->in_len);
+    if (n == -1)
+        return true;
+    if (n == 0) {
+        c->input_ended = true;
+        return true;
+    }
+    if (n < 0)
+        return false;
+    c->in_len += static_cast<size_t>(n);
+    c->heard_ms = now;
+    // The unfinished line's start: now when these bytes end a line and begin
+    // another, or begin one after whole lines.
+    size_t end = c->in_len;
+    while (end > old_len && c->in[end - 1] != '\n')
+        end--;
+    if (end > old_len)
+        c->partial_since_ms = end < c->in_len ? now : 0;
+    else if (c->partial_since_ms == 0)
+        c->partial_since_ms = now;
+    if (c->overlong) {
+        char *nl = static_cast<char *>(memchr(c->in, '\n', c->in_len));
+        if (nl == nullptr) {
             c->in_len = 0;
-        }
-        long n = plat_recv_now(&c->sock, c->in + c->in_len, sizeof c->in - c->in_len);
-        if (n == -1)
-            return true;
-        if (n == 0) {
-            c->input_ended = true;
-            return true;
-        }
-        if (n < 0)
-            return false;
-        c->in_len += static_cast<size_t>(n);
-        if (c->overlong) {
-            char *nl = static_cast<char *>(memchr(c->in, '\n', c->in_len));
-            if (nl == nullptr) {
-                c->in_len = 0;
-            } else {
-                // Keep the end of line of the long line, so it gets its reply.
-                size_t keep = c->in_len - static_cast<size_t>(nl - c->in);
-                memmove(c->in, nl, keep);
-                c->in_len = keep;
-            }
+        } else {
+            // Keep the end of line of the long line, so it gets its reply.
+            size_t keep = c->in_len - static_cast<size_t>(nl - c->in);
+            memmove(c->in, nl, keep);
+            c->in_len = keep;
         }
     }
+    return true;
+}
+
+// How long the wait may last: until the first unfinished line reaches the
+// idle limit (-1: no such line).
+int wait_limit_ms(uint64_t now) {
+    uint64_t limit = UINT64_MAX;
+    for (client *c : clients)
+        if (c != nullptr && !c->closing && c->partial_since_ms != 0 &&
+            memchr(c->in, '\n', c->in_len) == nullptr) {
+            uint64_t held = now - c->partial_since_ms;
+            limit = std::min(limit, held > idle_limit_ms ? 0 : idle_limit_ms - held + 1);
+        }
+    return limit == UINT64_MAX ? -1 : static_cast<int>(std::min<uint64_t>(limit, 60000));
 }
 
 void serve(void) {
@@ -197,27 +287,33 @@ void serve(void) {
             items[n++] =
                 plat_wait_item{&c->sock, !c->closing && !c->input_ended && room, !c->out.empty()};
         }
-        if (plat_serve_wait(items, n, busy ? 0 : -1) < 0)
+        if (plat_serve_wait(items, n, busy ? 0 : wait_limit_ms(plat_monotonic_ms())) < 0)
             break;
-        for (size_t i = 0; i < n; i++) {
-            if (item_client[i] == nullptr) {
-                if (items[i].readable)
-                    accept_clients(static_cast<int>(i));
-                continue;
-            }
+        uint64_t now = plat_monotonic_ms();
+        for (size_t i = static_cast<size_t>(channel_count); i < n; i++) {
             client *c = item_client[i];
             bool alive = true;
             if (items[i].readable)
-                alive = receive_input(c);
+                alive = receive_input(c, now);
             if (alive && items[i].writable)
                 alive = flush_output(c);
+            if (alive && c->partial_since_ms != 0 && now - c->partial_since_ms > idle_limit_ms &&
+                memchr(c->in, '\n', c->in_len) == nullptr)
+                alive = false; // a line left unfinished past the idle limit
             if (!alive)
                 c->closing = true, c->out.clear(), c->in_len = 0;
         }
+        // New clients after the clients' items: taking a slot may close one.
+        for (int ch = 0; ch < channel_count; ch++)
+            if (items[ch].readable)
+                accept_clients(ch);
         for (size_t i = 0; i < MAX_CLIENTS; i++) {
             client *c = clients[i];
             if (c == nullptr)
                 continue;
+            // After a stop request no new exchange starts, whatever is queued.
+            if (plat_stop_requested())
+                return;
             if (execute_one_line(c) && !flush_output(c))
                 c->closing = true, c->out.clear();
             if (c->input_ended && memchr(c->in, '\n', c->in_len) == nullptr)
@@ -231,15 +327,32 @@ void serve(void) {
 } // namespace
 
 int main(int argc, char **argv) {
+    // Before anything is opened: a closed standard descriptor must not
+    // become a command file of the receiver's drive or a client's socket.
+    if (!plat_ensure_std_descriptors()) {
+        fputs("kestreld: standard input, output or error is closed and cannot be opened on the "
+              "null device\n",
+              stderr);
+        return 1;
+    }
     setlocale(LC_CTYPE, ""); // serial numbers are read as kestrel reads them
     char serial[256] = {0}, path[256] = {0}, address[256] = {0};
     bool tcp = false;
-    uint32_t listen_addr = 0;
+    uint8_t listen_host[4] = {127, 0, 0, 1};
     long listen_port = DEFAULT_PORT;
-    plat_ipv4_parse("127.0.0.1", &listen_addr);
     for (int i = 1; i < argc; i++) {
         const char *a = argv[i];
         const char *value = nullptr;
+        if (strncmp(a, "--test-idle-ms=", 15) == 0) { // for the tests: see idle_limit_ms
+            char *end = nullptr;
+            long long ms = strtoll(a + 15, &end, 10);
+            if (a[15] < '0' || a[15] > '9' || *end != '\0' || ms < 1 || ms > 3600000) {
+                fprintf(stderr, "kestreld: %s: 1 to 3600000\n", a);
+                return 2;
+            }
+            idle_limit_ms = static_cast<uint64_t>(ms);
+            continue;
+        }
         if (strcmp(a, "--help") == 0) {
             fputs(usage, stdout);
             return 0;
@@ -259,8 +372,11 @@ int main(int argc, char **argv) {
                 fprintf(stderr, "kestreld: %s needs a value\n%s", a, usage);
                 return 2;
             }
-            if (is_listen && !parse_listen(value, &listen_addr, &listen_port)) {
-                fprintf(stderr, "kestreld: --listen %s: not an IPv4 ADDRESS:PORT\n", value);
+            if (is_listen && !parse_listen(value, listen_host, &listen_port)) {
+                fprintf(stderr,
+                        "kestreld: --listen %s: not ADDRESS:PORT with a dotted-quad IPv4 address "
+                        "of this machine (such as 127.0.0.1:4532) and a port 0 to 65535\n",
+                        value);
                 return 2;
             }
             if (!is_listen) {
@@ -325,6 +441,8 @@ int main(int argc, char **argv) {
         fputs("kestreld: cannot set up the stop signals\n", stderr);
         return 1;
     }
+    uint32_t listen_addr = 0; // network byte order: the bytes as written
+    memcpy(&listen_addr, listen_host, sizeof listen_addr);
     for (int ch = 0; ch < channel_count; ch++) {
         uint16_t port = static_cast<uint16_t>(listen_port + ch);
         if (!plat_listen(&listeners[ch], listen_addr, port)) {
@@ -339,7 +457,8 @@ int main(int argc, char **argv) {
         fputs("kestreld: listening beyond this machine; the protocol has no authentication\n",
               stderr);
     rig_open(); // a receiver that is not there yet is tried again by each request
-    printf("kestreld: serving %s:%ld channels %d\n", listen_host, listen_port, channel_count);
+    printf("kestreld: serving %u.%u.%u.%u:%ld channels %d\n", listen_host[0], listen_host[1],
+           listen_host[2], listen_host[3], listen_port, channel_count);
     fflush(stdout);
 
     serve();

@@ -165,8 +165,8 @@ long open_backup_output(const char *file_name, backup_output *out) {
     out->overflow = false;
     out->length = 0;
     long err = plat_backup_inspect(file_name, &out->target);
-    if (err != 0)
-        return err;
+    if (err != 0 || out->target.device)
+        return err; // a device: nothing opened, the caller refuses it
     if (out->target.exists && !out->target.regular) {
         out->direct = true;
         return plat_backup_open_direct(file_name, &out->file);
@@ -341,6 +341,10 @@ int read_user_memory_to_file(const char *file_name) {
     }
     static backup_output out;
     long err = open_backup_output(file_name, &out);
+    if (err == 0 && out.target.device) {
+        fprintf(stderr, "Backup file %s not written: it is not a regular file\n", file_name);
+        return -1;
+    }
     if (err != 0) {
         report_error("Cannot open output file\n\r", err);
         return -1;

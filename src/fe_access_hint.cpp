@@ -22,11 +22,8 @@ int HID_Access_Hint(unsigned short vendor_id, unsigned short product_id, const w
     if (seen != nullptr) {
         char path[visible_size(1023)];
         visible_text(seen->path != nullptr ? seen->path : "", path, sizeof path);
-        fprintf(stderr,
-                "Hint: receiver %04hx:%04hx is attached (%s) but cannot be opened; to open it "
-                "without root, install the udev rules file %s and plug it in again; "
-                "over SSH, also join the group plugdev (see PERMISSIONS in kestrel(1))\n",
-                vendor_id, product_id, path, UDEV_RULES_FILE_NAME);
+        fprintf(stderr, "Hint: receiver %04hx:%04hx is attached (%s) but cannot be opened; %s\n",
+                vendor_id, product_id, path, plat_usb_access_advice());
     }
     fe_hid_free_enumeration(list);
     return seen != nullptr ? 1 : 0;

@@ -578,8 +578,7 @@ int HID_Device_Init(char *msg) {
     } else {
         // On Linux the receiver's drive is looked for among the mounts first.
         plat_drive_search search;
-        path = plat_find_receiver_drive(PLAT_MOUNTINFO_PATH, conn.found_path,
-                                        sizeof conn.found_path, &search)
+        path = plat_find_receiver_drive(conn.found_path, sizeof conn.found_path, &search)
                    ? conn.found_path
                    : default_path_name;
         if (path != conn.found_path && search.untrusted[0] != '\0' && !conn.console_quiet)

@@ -15,6 +15,7 @@
 #include "byte_order.h"
 #include "fe_access_hint.h"
 #include "main.h"
+#include "platform/diagnose.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 
@@ -70,7 +71,6 @@ int link_failed(const char *call, uint64_t deadline) {
              static_cast<int>(code));
     if (!net.console_quiet)
         fprintf(stderr, "Client: %s.\n", net.failure);
-    plat_socket_cleanup();
     close_tcp();
     return -1;
 }
@@ -187,11 +187,6 @@ int hid_save_recieved_tcp_packet(char *data, int size) {
 
 int tcp_open_link(const char *ip, int port) {
     int optval = 0;
-    if (plat_socket_startup() != 0) {
-        if (!net.console_quiet)
-            fputs("Cannot start WSA interface\n\r", stderr);
-        return -1;
-    }
     net.sdr_port = static_cast<uint16_t>(static_cast<unsigned>(port));
     bool address_read = plat_ipv4_parse(ip != nullptr ? ip : default_ip_address, &net.sdr_addr);
 
@@ -204,14 +199,15 @@ int tcp_open_link(const char *ip, int port) {
     }
     if (!plat_tcp_get_keepalive(&net.sdr_fd, &optval)) {
         if (!net.console_quiet)
-            perror("getsockopt()");
+            fprintf(stderr, "getsockopt(): %s\n", plat_error_text(plat_last_error()));
         optval = 0;
     }
     if (!net.console_quiet)
         printf("SO_KEEPALIVE is %s\n", optval ? "ON" : "OFF");
     if (!plat_tcp_set_keepalive(&net.sdr_fd, 1))
         if (!net.console_quiet)
-            perror("Cannot set keepalive otion!\n\r");
+            fprintf(stderr, "Cannot set keepalive otion!\n\r: %s\n",
+                    plat_error_text(plat_last_error()));
 
     // Address text that is not an IPv4 address reaches nobody: no connect
     // is tried at all.

@@ -20,12 +20,18 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/diagnose.h" // plat_error_text()
+
 constexpr size_t PLAT_BACKUP_PATH_SIZE = 4096;
 
 // What a backup name refers to before the new backup is written.
 struct plat_backup_target {
     bool exists = false;  // the name (through any links) refers to something
     bool regular = false; // ... that is a regular file
+    // ... that is a device which keeps nothing written to it and is no
+    // terminal or pipe (Windows' NUL, AUX, COM1 and such, also as "nul.txt"):
+    // no backup is written there.
+    bool device = false;
     // The file to replace: the name itself, or the file its symbolic links
     // lead to (which need not exist yet); the links stay.
     char path[PLAT_BACKUP_PATH_SIZE] = {0};
@@ -98,6 +104,3 @@ struct plat_backup_source {
 // waits (for the writer of a FIFO, say), and anything else is closed again
 // and refused. Null on failure or refusal, with `*source` saying which.
 FILE *plat_backup_open_source(const char *name, plat_backup_source *source);
-
-// The system's description of an error code.
-const char *plat_error_text(long code);

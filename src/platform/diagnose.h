@@ -1,6 +1,6 @@
-// What a failure means in the user's terms, for the hints that follow a
-// failed open: the kind of a system error code, and whether a path names a
-// directory or a file.
+// What a failure means in the user's terms, for the messages and hints that
+// follow it: a system error code in words and its kind, whether a path names
+// a directory or a file, and what lets the user open a USB receiver.
 #pragma once
 
 enum plat_error_kind {
@@ -15,6 +15,13 @@ enum plat_error_kind {
 };
 
 plat_error_kind plat_error_kind_of(long code);
+
+// The system's description of an error code (strerror's text on POSIX).
+const char *plat_error_text(long code);
+
+// What lets the user open a USB receiver that is attached but cannot be
+// opened, as the end of a hint line ("to open it, ...").
+const char *plat_usb_access_advice(void);
 
 // True when `path` exists and is a directory (through links).
 bool plat_is_directory(const char *path);

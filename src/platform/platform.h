@@ -1,8 +1,8 @@
 // The operating-system services the utility needs, behind one small
 // interface: the receiver drive's command files, sector buffers, sleeping,
-// the clock and the last error code. This file and its implementations
-// (POSIX in posix.cpp, Win32 in win32.cpp, chosen at build time) are the
-// only places that know the operating system.
+// the clock and the last error code. The platform layer (src/platform/:
+// portable code there, and one folder per system, posix/ or win32/, chosen
+// at build time) is the only place that knows the operating system.
 #pragma once
 
 #include <cstddef>
@@ -81,7 +81,3 @@ void plat_sleep_ms(unsigned ms);
 uint64_t plat_monotonic_ms(void);
 // The system's code for the last failed call.
 long plat_last_error(void);
-
-// Socket layer start and stop. POSIX has no such layer: start always succeeds.
-int plat_socket_startup(void);
-void plat_socket_cleanup(void);

@@ -1,152 +1,28 @@
-// POSIX implementation of the server sockets and the stop signals. The stop
-// signals are blocked except inside ppoll(), so a stop that arrives while a
-// request is being executed ends the next wait at once and is never lost.
+// The server sockets' moves that never wait, for every system, over the
+// system's single calls (system.h).
 #include "platform/serve.h"
 
-#include <cerrno>
-#include <csignal>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <vector>
-
-namespace {
-
-volatile sig_atomic_t stop_requested = 0;
-sigset_t wait_mask; // the mask in force while waiting: the stop signals let through
-
-void on_stop_signal(int) {
-    stop_requested = 1;
-}
-
-} // namespace
+#include "platform/system.h"
 
 bool plat_ipv4_is_loopback(uint32_t addr_be) {
-    return (ntohl(addr_be) >> 24) == 127;
-}
-
-bool plat_listen(plat_tcp *s, uint32_t addr_be, uint16_t port) {
-    s->fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (s->fd < 0)
-        return false;
-    int one = 1;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = addr_be;
-    if (setsockopt(s->fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-        bind(s->fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(s->fd, 16) != 0) {
-        int saved = errno;
-        plat_tcp_close(s);
-        errno = saved;
-        return false;
-    }
-    return true;
-}
-
-uint16_t plat_local_port(plat_tcp *s) {
-    sockaddr_in sa{};
-    socklen_t len = sizeof sa;
-    if (getsockname(s->fd, reinterpret_cast<sockaddr *>(&sa), &len) != 0)
-        return 0;
-    return ntohs(sa.sin_port);
-}
-
-int plat_accept(plat_tcp *listener, plat_tcp *client) {
-    for (;;) {
-        int fd = accept4(listener->fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd >= 0) {
-            int one = 1;
-            // Replies are small and each is written at once: no delay.
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            client->fd = fd;
-            return 1;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return 0;
-        return -1;
-    }
+    // The first byte in memory is the address's first part.
+    return *reinterpret_cast<const unsigned char *>(&addr_be) == 127;
 }
 
 long plat_recv_now(plat_tcp *s, void *data, size_t size) {
-    if (s->fd < 0)
+    if (!plat_tcp_is_open(s))
         return -2;
-    for (;;) {
-        ssize_t n = recv(s->fd, data, size, MSG_DONTWAIT);
-        if (n >= 0)
-            return static_cast<long>(n);
-        if (errno == EINTR)
-            continue;
-        return (errno == EAGAIN || errno == EWOULDBLOCK) ? -1 : -2;
+    long n;
+    while ((n = plat_sock_recv(s, data, size)) < 0 && plat_sock_interrupted()) {
     }
+    return n >= 0 ? n : plat_sock_would_block() ? -1 : -2;
 }
 
 long plat_send_now(plat_tcp *s, const void *data, size_t size) {
-    if (s->fd < 0)
+    if (!plat_tcp_is_open(s))
         return -1;
-    for (;;) {
-        ssize_t n = send(s->fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n >= 0)
-            return static_cast<long>(n);
-        if (errno == EINTR)
-            continue;
-        return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+    long n;
+    while ((n = plat_sock_send(s, data, size)) < 0 && plat_sock_interrupted()) {
     }
-}
-
-bool plat_stop_signals_install(void) {
-    struct sigaction sa {};
-    sa.sa_handler = on_stop_signal;
-    sigemptyset(&sa.sa_mask);
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGINT);
-    sigset_t old;
-    if (sigprocmask(SIG_BLOCK, &stops, &old) != 0)
-        return false;
-    wait_mask = old;
-    sigdelset(&wait_mask, SIGTERM);
-    sigdelset(&wait_mask, SIGINT);
-    return sigaction(SIGTERM, &sa, nullptr) == 0 && sigaction(SIGINT, &sa, nullptr) == 0 &&
-           sigaction(SIGPIPE, &ignore, nullptr) == 0;
-}
-
-bool plat_stop_requested(void) {
-    return stop_requested != 0;
-}
-
-int plat_serve_wait(plat_wait_item *items, size_t count, int timeout_ms) {
-    std::vector<pollfd> fds(count);
-    for (size_t i = 0; i < count; i++) {
-        short events = 0;
-        if (items[i].want_read)
-            events |= POLLIN;
-        if (items[i].want_write)
-            events |= POLLOUT;
-        fds[i] = pollfd{items[i].sock != nullptr ? items[i].sock->fd : -1, events, 0};
-        items[i].readable = items[i].writable = false;
-    }
-    if (stop_requested)
-        return 0;
-    timespec ts{timeout_ms / 1000, static_cast<long>(timeout_ms % 1000) * 1000000L};
-    int r = ppoll(fds.data(), fds.size(), timeout_ms < 0 ? nullptr : &ts, &wait_mask);
-    if (r < 0)
-        return errno == EINTR ? 0 : -1;
-    for (size_t i = 0; i < count; i++) {
-        short got = fds[i].revents;
-        items[i].readable = (got & (POLLIN | POLLHUP | POLLERR)) != 0 && items[i].want_read;
-        items[i].writable = (got & (POLLOUT | POLLERR)) != 0 && items[i].want_write;
-    }
-    return r;
+    return n >= 0 ? n : plat_sock_would_block() ? 0 : -1;
 }

@@ -1,6 +1,6 @@
 // Server sockets for kestreld: listening on an IPv4 address, taking
 // connections, moving bytes without ever blocking, waiting on many sockets
-// at once, and the stop request of SIGTERM and SIGINT. Nothing here blocks
+// at once, and the stop request of SIGTERM, SIGINT and SIGHUP. Nothing here blocks
 // except plat_serve_wait, and that only until its time-out, a socket event
 // or a stop request.
 #pragma once
@@ -45,10 +45,12 @@ struct plat_wait_item {
     bool writable = false;
 };
 
-// From now on SIGTERM and SIGINT only ask the server to stop: they are held
-// back everywhere except inside plat_serve_wait, which they end at once.
-// SIGPIPE is ignored. False when the signals cannot be set up.
+// From now on SIGTERM, SIGINT and SIGHUP only ask the server to stop: they
+// are held back everywhere except inside plat_serve_wait, which they end at
+// once. SIGPIPE, SIGUSR1 and SIGALRM are ignored. False when the signals
+// cannot be set up.
 bool plat_stop_signals_install(void);
+// Whether a stop was asked for, also by a signal still held back.
 bool plat_stop_requested(void);
 
 // Waits until one of the items is ready, a stop is requested, or

@@ -68,7 +68,7 @@ gzip -dc "$root/usr/share/doc/kestrel/changelog.gz" | head -1 | grep -q '^kestre
     note "changelog.gz does not begin with the package's entry"
 
 # The service unit starts the installed kestreld as a user of its own in the
-# group plugdev, never as root, and systemd accepts it.
+# group plugdev, never as root, and systemd accepts it and its confinement.
 unit="$root/usr/lib/systemd/system/kestreld.service"
 for line in 'ExecStart=/usr/bin/kestreld $KESTRELD_OPTIONS' DynamicUser=yes SupplementaryGroups=plugdev \
     WantedBy=multi-user.target; do
@@ -79,6 +79,10 @@ if command -v systemd-analyze >/dev/null; then
     sed "s|^ExecStart=/usr/bin/|ExecStart=$root/usr/bin/|" "$unit" >"$root/kestreld.service"
     systemd-analyze verify --man=no "$root/kestreld.service" >"$root/verify.log" 2>&1 ||
         note "systemd-analyze rejects kestreld.service: $(cat "$root/verify.log")"
+    # Exposure at most 2.0 (the threshold counts tenths).
+    systemd-analyze security --offline=true --threshold=20 "$root/kestreld.service" \
+        >"$root/security.log" 2>&1 ||
+        note "kestreld.service is too exposed: $(tail -1 "$root/security.log")"
 fi
 
 # The installed utility runs: an empty command line shows the help and

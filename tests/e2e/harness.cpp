@@ -91,15 +91,15 @@ pid_t spawn_server(const std::string &bin, const std::vector<std::string> &args,
     return pid;
 }
 
-// Stops a server by its process id with SIGTERM; one that does not end
-// within 3 s, or ends with another status than 0 (a crash, a sanitizer
+// Stops a server by its process id with `sig`; one that does not end
+// within 5 s, or ends with another status than 0 (a crash, a sanitizer
 // report), fails the test.
-void stop_server(int *pid, const char *name, const std::string &err_file) {
+void stop_server(int *pid, const char *name, const std::string &err_file, int sig = SIGTERM) {
     if (*pid <= 0)
         return;
-    kill(*pid, SIGTERM);
+    kill(*pid, sig);
     int wstatus = 0;
-    for (int i = 0; i < 300; i++) {
+    for (int i = 0; i < 500; i++) {
         if (waitpid(*pid, &wstatus, WNOHANG) == *pid) {
             *pid = -1;
             if (!WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0)
@@ -585,10 +585,19 @@ Kestreld::~Kestreld() {
     stop();
 }
 
-void Kestreld::stop() {
+void Kestreld::signal(int sig) const {
+    if (pid_ > 0)
+        kill(pid_, sig);
+}
+
+std::string Kestreld::log() const {
+    return dir_.read("err");
+}
+
+void Kestreld::stop(int sig) {
     if (pid_ <= 0)
         return;
-    stop_server(&pid_, "kestreld", dir_.file("err"));
+    stop_server(&pid_, "kestreld", dir_.file("err"), sig);
     // None of kestrel's console texts: standard output is the ready line,
     // standard error kestreld's own log.
     EXPECT_EQ(dir_.read("out"), ready_line_);

@@ -208,6 +208,8 @@ class MsdSim {
 //   Kestreld server({"-T127.0.0.1", "-P" + std::to_string(sim.tcp_port())});
 //   Kestreld server({}, hid.env());                  // the HID receivers of `hid`
 //   server.port()             the port of channel 0
+//   server.stop(SIGHUP)       stop it with this signal (SIGTERM by default)
+//   server.signal(SIGUSR1), server.log()   send a signal; its standard error
 class Kestreld {
   public:
     explicit Kestreld(const std::vector<std::string> &args,
@@ -216,7 +218,9 @@ class Kestreld {
     Kestreld(const Kestreld &) = delete;
     Kestreld &operator=(const Kestreld &) = delete;
     int port() const { return port_; }
-    void stop();
+    void stop(int sig = 15); // SIGTERM by default; fails the test unless it ends with 0
+    void signal(int sig) const;
+    std::string log() const; // its standard error so far
 
   private:
     ScratchDir dir_;

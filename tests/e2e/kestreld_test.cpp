@@ -6,12 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <poll.h>
+#include <sys/wait.h>
 
 using namespace e2e;
 
@@ -227,6 +232,11 @@ TEST(Kestreld, FrequenciesRefusedOrRounded) {
         {"L AGC 3", "RPRT -1\n", "agc_mask", "0"},
         {"M NONSENSE 2400", "RPRT -1\n", "", ""},
         {"V VFOB", "RPRT -1\n", "", ""},
+        // A NUL byte inside a line: refused whole, nothing sent.
+        {std::string("F 1410\0 5000000", 15), "RPRT -1\n", "", ""},
+        {std::string("F\0GARBAGE 3500000", 17), "RPRT -1\n", "", ""},
+        {std::string("\\set_freq\0xyz", 14), "RPRT -1\n", "", ""},
+        {std::string("L RF\0AGC 0.2", 12), "RPRT -1\n", "", ""},
     };
     for (const Row &row : rows) {
         size_t before = s.sim.request_lines().size();
@@ -271,7 +281,8 @@ TEST(Kestreld, ReceiverFaults) {
     EXPECT_EQ(s.sim.state("freq.0"), "7050000");
 }
 
-// An endless line and a client that never reads hold nobody else up.
+// An endless line, three clients streaming one without pause, and a
+// client that never reads hold nobody else up.
 TEST(Kestreld, GreedyClientsStallNobody) {
     Served s;
     Client endless(s.server.port()), deaf(s.server.port()), polite(s.server.port());
@@ -281,11 +292,118 @@ TEST(Kestreld, GreedyClientsStallNobody) {
         dumps += "\\dump_state\n";
     for (int i = 0; i < 20; i++)
         deaf.send_text(dumps);
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(polite.ask("F 7000000"), "RPRT 0\n");
-    EXPECT_LT(ms_since(start), 1000);
-    EXPECT_EQ(s.sim.state("freq.0"), "7000000");
+    std::atomic<bool> streaming = true;
+    std::vector<std::thread> streamers;
+    for (int i = 0; i < 3; i++)
+        streamers.emplace_back([&, fd = loopback::connect_to(s.server.port())] {
+            const std::string chunk(65536, 'F');
+            timeval bound{0, 200000};
+            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
+            while (streaming)
+                send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+            close(fd);
+        });
+    for (int i = 0; i < 5; i++) {
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(polite.ask("F " + std::to_string(7000000 + i)), "RPRT 0\n");
+        EXPECT_LT(ms_since(start), 1000);
+    }
+    streaming = false;
+    for (std::thread &t : streamers)
+        t.join();
+    EXPECT_EQ(s.sim.state("freq.0"), "7000004");
     EXPECT_EQ(endless.ask(""), "RPRT -1\n");
+}
+
+// A line left unfinished past the idle limit is closed; with every slot
+// taken, a new client takes the slot of the longest-idle client past the
+// limit, and is refused (and logged) while none is.
+TEST(Kestreld, IdleClientsGiveWay) {
+    MsdSim sim({.tcp = true});
+    Kestreld server({"-T127.0.0.1", "-P" + std::to_string(sim.tcp_port()), "--test-idle-ms=1000"});
+    Client partial(server.port());
+    partial.send_text("F 70");
+    EXPECT_EQ(partial.receive(3000), "(closed)");
+    std::vector<std::unique_ptr<Client>> idle;
+    for (int i = 0; i < 32; i++)
+        idle.push_back(std::make_unique<Client>(server.port()));
+    EXPECT_EQ(idle[0]->ask("v"), "VFOA\n"); // all 32 slots taken
+    Client refused(server.port());
+    EXPECT_EQ(refused.receive(1000), "(closed)");
+    EXPECT_NE(server.log().find("kestreld: all 32 client slots are taken"), std::string::npos);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_EQ(idle[0]->ask("v"), "VFOA\n"); // heard from again: idle[1] is the longest idle
+    Client late(server.port());
+    EXPECT_EQ(late.ask("F 7000000"), "RPRT 0\n");
+    EXPECT_EQ(idle[1]->receive(1000), "(closed)");
+    EXPECT_EQ(idle[2]->ask("f"), "7000000\n");
+}
+
+// After a stop signal no new exchange starts: against a silent receiver,
+// eight clients with requests queued cost one exchange bound, not eight.
+// SIGHUP stops it as SIGTERM does; SIGUSR1 and SIGALRM are ignored.
+TEST(Kestreld, Signals) {
+    {
+        Served s({.faults = {.silent = true}, .tcp = true});
+        std::vector<std::unique_ptr<Client>> queued;
+        for (int i = 0; i < 8; i++) {
+            queued.push_back(std::make_unique<Client>(s.server.port()));
+            queued.back()->send_text("F 7000000\nF 7100000\n");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        size_t sent = s.sim.request_lines().size();
+        auto start = std::chrono::steady_clock::now();
+        s.server.stop();
+        EXPECT_LT(ms_since(start), 4000);
+        EXPECT_EQ(s.sim.request_lines().size(), sent);
+    }
+    for (int sig : {SIGINT, SIGHUP}) {
+        Served s;
+        s.server.stop(sig); // status 0 within the stop's bound
+    }
+    Served s;
+    Client c(s.server.port());
+    for (int sig : {SIGUSR1, SIGALRM}) {
+        s.server.signal(sig);
+        EXPECT_EQ(c.ask("F 7000000"), "RPRT 0\n") << sig;
+    }
+}
+
+// Started with standard input, output and error closed, as a script or a
+// service manager may start it: they are opened on /dev/null before the
+// drive files, which would otherwise take them, and the log with them.
+TEST(Kestreld, ClosedStandardDescriptors) {
+    MsdSim msd;
+    uint16_t port = 0;
+    close(loopback::listen_on(1, &port));
+    std::string binary = kestreld_binary(), drive = "-P" + msd.drive(),
+                listen = "127.0.0.1:" + std::to_string(port);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(0), close(1), close(2);
+        execl(binary.c_str(), binary.c_str(), drive.c_str(), "--listen", listen.c_str(), nullptr);
+        _exit(127);
+    }
+    int fd = -1;
+    for (int i = 0; i < 500 && fd < 0;
+         i++, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+        fd = loopback::connect_to(port);
+    close(fd);
+    for (int std_fd = 0; std_fd <= 2; std_fd++) {
+        char link[256] = {0};
+        std::string fd_path = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(std_fd);
+        EXPECT_GT(readlink(fd_path.c_str(), link, sizeof link - 1), 0) << std_fd;
+        EXPECT_STREQ(link, "/dev/null") << std_fd;
+    }
+    {
+        Client c(port);
+        EXPECT_EQ(c.ask("F 7000000"), "RPRT 0\n");
+        EXPECT_EQ(msd.state("freq.0"), "7000000");
+    }
+    kill(pid, SIGTERM);
+    int status = -1;
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(status, 0);
 }
 
 } // namespace
@@ -341,6 +459,14 @@ TEST(Kestreld, CommandLinesRefused) {
         {{"--listen", "127.0.0.1:65535", "--channels", "2"}, 2},
         {{"-X"}, 2},
         {{"-N\xff"}, 2},
+        {{"--listen", "127.1:4532"}, 2},
+        {{"--listen", "0x7f000001:4532"}, 2},
+        {{"--listen", "2130706433:4532"}, 2},
+        {{"--listen", "127.0.0.01:4532"}, 2},
+        {{"--listen", "255.255.255.255:4532"}, 2},
+        {{"--listen", "127.0.0.1 :4532"}, 2},
+        {{"--listen", "[::1]:4532"}, 2},
+        {{"--test-idle-ms=0"}, 2},
         {{"--listen", "127.0.0.1:" + std::to_string(taken)}, 1},
     };
     for (const auto &[args, status] : rows) {

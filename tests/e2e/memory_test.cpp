@@ -552,6 +552,25 @@ TEST(BackupFile, FileNamesThatCannotBeUsed) {
     }
 }
 
+// Windows takes NUL, AUX and nul.txt for devices that keep nothing written
+// to them: no backup is reported written there.
+TEST(BackupFile, WindowsDeviceNamesAreRefused) {
+    if (!windows_target())
+        GTEST_SKIP() << "names of Windows devices";
+    ScratchDir dir;
+    HidSim sim;
+    sim.add_device({.state = memory_state()});
+    for (const std::string name : {"NUL", "AUX", "nul.txt"}) {
+        RunResult r = run_kestrel({"-wrf", name}, sim, {.cwd = dir.path()});
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_EQ(r.out, banner() + hid_open_text()) << name;
+        EXPECT_NE(r.err.find("Backup file " + name + " not written: it is not a regular file\n"),
+                  std::string::npos)
+            << name << r.err;
+        EXPECT_TRUE(files_in(dir.path()).empty()) << name;
+    }
+}
+
 TEST(BackupFile, NameIsReadUpToTheFirstBlank) {
     ScratchDir dir;
     HidSim sim;

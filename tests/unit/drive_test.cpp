@@ -1,6 +1,6 @@
 // Finding the receiver's drive in a mount table, with fake tables that point
 // at scratch directories.
-#include "platform/drive.h"
+#include "platform/posix/drive.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -116,7 +116,7 @@ class ReceiverDrive : public ::testing::Test {
     }
     std::string find() {
         char dir[256] = "untouched";
-        bool found = plat_find_receiver_drive(table.c_str(), dir, sizeof dir, &search);
+        bool found = plat_find_receiver_drive_in(table.c_str(), dir, sizeof dir, &search);
         EXPECT_EQ(found, dir[0] != '\0');
         return dir;
     }

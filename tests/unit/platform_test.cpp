@@ -2,6 +2,7 @@
 // Windows under wine): sector transfers, exclusive opens, address text and
 // command-line text, and loading the HID library.
 #include "fe_hidapi.h"
+#include "platform/diagnose.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 
@@ -16,9 +17,11 @@
 #ifdef _WIN32
 constexpr long INVALID_ARGUMENT = 87; // ERROR_INVALID_PARAMETER
 constexpr const char NO_SUCH_LIBRARY[] = "kestrel-no-such-library.dll";
+constexpr long NOT_OPEN = 10038; // WSAENOTSOCK
 #else
 constexpr const char NO_SUCH_LIBRARY[] = "libkestrel-no-such-library.so.0";
 constexpr long INVALID_ARGUMENT = EINVAL;
+constexpr long NOT_OPEN = EBADF;
 #endif
 
 TEST(Platform, SectorTransfersNeedAlignedWholeSectors) {
@@ -136,4 +139,27 @@ TEST(Platform, HidLibraryIsLoadedWholeOrNotAtAll) {
         EXPECT_EQ(why[0] == '\0', c.found) << c.library << ": " << why;
         EXPECT_NE(strstr(why, c.why_part), nullptr) << c.library << ": " << why;
     }
+}
+
+TEST(Platform, ClosedSocketFailsAtOnceWithTheNotOpenCode) {
+    plat_tcp s;
+    char b[4] = {};
+    const uint64_t deadline = plat_monotonic_ms() + 5000;
+    EXPECT_FALSE(plat_tcp_connect(&s, 0x0100007F, 1, 5000));
+    EXPECT_EQ(plat_last_error(), NOT_OPEN);
+    EXPECT_FALSE(plat_tcp_send_all(&s, b, sizeof b, deadline));
+    EXPECT_EQ(plat_last_error(), NOT_OPEN);
+    EXPECT_EQ(plat_tcp_recv_some(&s, b, sizeof b, deadline), -1);
+    EXPECT_EQ(plat_last_error(), NOT_OPEN);
+    EXPECT_EQ(plat_tcp_recv_exact(&s, b, sizeof b, deadline), -1);
+    EXPECT_EQ(plat_tcp_discard_pending(&s), 0u);
+    EXPECT_LT(plat_monotonic_ms(), deadline); // nothing waited
+}
+
+TEST(Platform, ErrorTextInWords) {
+#ifndef _WIN32
+    for (int code : {EBADF, ECONNREFUSED, ETIMEDOUT}) // what perror printed
+        EXPECT_STREQ(plat_error_text(code), strerror(code));
+#endif
+    EXPECT_STRNE(plat_error_text(INVALID_ARGUMENT), "");
 }

@@ -1,5 +1,6 @@
-// POSIX implementation of the platform layer.
-#include "platform/platform.h"
+// POSIX implementation of the platform layer (platform.h, and the sector
+// transfers of system.h).
+#include "platform/system.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -97,13 +98,7 @@ bool plat_file_gone(const plat_file *f) {
     return f->fd < 0 || fstat(f->fd, &st) != 0 || st.st_nlink == 0;
 }
 
-bool plat_file_read_sector(plat_file *f, void *sector) {
-    if (f->fd < 0)
-        return false;
-    if (!plat_sector_transfer_allowed(sector, PLAT_SECTOR_SIZE)) {
-        errno = EINVAL;
-        return false;
-    }
+bool plat_sector_read(plat_file *f, void *sector) {
     if (!f->direct)
         posix_fadvise(f->fd, 0, PLAT_SECTOR_SIZE, POSIX_FADV_DONTNEED);
     ssize_t n;
@@ -113,13 +108,7 @@ bool plat_file_read_sector(plat_file *f, void *sector) {
     return n == static_cast<ssize_t>(PLAT_SECTOR_SIZE);
 }
 
-bool plat_file_write_sector(plat_file *f, const void *sector) {
-    if (f->fd < 0)
-        return false;
-    if (!plat_sector_transfer_allowed(sector, PLAT_SECTOR_SIZE)) {
-        errno = EINVAL;
-        return false;
-    }
+bool plat_sector_write(plat_file *f, const void *sector) {
     ssize_t n;
     do {
         n = pwrite(f->fd, sector, PLAT_SECTOR_SIZE, 0);
@@ -170,9 +159,3 @@ uint64_t plat_monotonic_ms(void) {
 long plat_last_error(void) {
     return errno;
 }
-
-int plat_socket_startup(void) {
-    return 0;
-}
-
-void plat_socket_cleanup(void) {}

@@ -14,7 +14,7 @@
 
 #include <io.h>
 
-#include "platform/win32_text.h"
+#include "platform/win32/text.h"
 
 namespace {
 
@@ -37,6 +37,20 @@ size_t directory_length(const char *path) {
     return n;
 }
 
+// Whether the name stands for a device that keeps nothing written to it:
+// Windows takes NUL, AUX, PRN, COM1, LPT1 and such, in any directory and
+// mostly with any extension too ("nul.txt"), for its devices, and
+// their full name then begins with "\\.\" with no directory after it. The
+// console (CON) and named pipes are written as terminals and pipes are.
+bool is_device_name(const std::wstring &wide) {
+    wchar_t full[MAX_PATH];
+    DWORD n = GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr);
+    if (n == 0 || n >= MAX_PATH || wcsncmp(full, L"\\\\.\\", 4) != 0 ||
+        wcschr(full + 4, L'\\') != nullptr)
+        return false;
+    return _wcsicmp(full + 4, L"CON") != 0 && _wcsicmp(full + 4, L"CONOUT$") != 0;
+}
+
 bool copy_path(char *out, const std::string &path) {
     if (path.size() >= PLAT_BACKUP_PATH_SIZE)
         return false;
@@ -51,6 +65,10 @@ long plat_backup_inspect(const char *name, plat_backup_target *target) {
     if (!copy_path(target->path, name))
         return ERROR_FILENAME_EXCED_RANGE;
     const std::wstring wide = plat_widen(name);
+    if (is_device_name(wide)) {
+        target->exists = target->device = true;
+        return 0;
+    }
     DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return 0; // nothing there yet
@@ -219,17 +237,4 @@ FILE *plat_backup_open_source(const char *name, plat_backup_source *source) {
     if (GetFileSizeEx(h, &size))
         source->size = static_cast<uint64_t>(size.QuadPart);
     return file;
-}
-
-const char *plat_error_text(long code) {
-    static char text[256];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' '))
-        n--;
-    if (n == 0)
-        snprintf(text, sizeof text, "Error %ld", code);
-    else
-        text[n] = '\0';
-    return text;
 }

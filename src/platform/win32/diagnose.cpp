@@ -1,11 +1,14 @@
-// Win32: the kinds of the system's error codes (GetLastError and Winsock's),
-// and what a path names, for the hints that follow a failed open.
+// Win32: the system's error codes (GetLastError and Winsock's) in words and
+// by kind, what a path names, and what holds a USB receiver back.
 #include "platform/diagnose.h"
 
 #include <winsock2.h>
 #include <windows.h>
 
-#include "platform/win32_text.h"
+#include <cstdio>
+
+#include "platform/system.h"
+#include "platform/win32/text.h"
 
 plat_error_kind plat_error_kind_of(long code) {
     switch (code) {
@@ -43,4 +46,28 @@ bool plat_is_directory(const char *path) {
 bool plat_is_file(const char *path) {
     DWORD attributes = GetFileAttributesW(plat_widen(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+const char *plat_error_text(long code) {
+    static char text[256];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' '))
+        n--;
+    if (n == 0)
+        snprintf(text, sizeof text, "Error %ld", code);
+    else
+        text[n] = '\0';
+    return text;
+}
+
+void plat_set_condition(plat_condition condition) {
+    static constexpr DWORD CODES[] = {0, ERROR_INVALID_PARAMETER, WSAETIMEDOUT, WSAENOTSOCK};
+    SetLastError(CODES[condition]);
+}
+
+const char *plat_usb_access_advice(void) {
+    // Windows needs no rights for a receiver; a program that holds it does
+    // keep others out.
+    return "close any other program that uses it, or plug it in again";
 }

@@ -316,7 +316,3 @@ FILE *plat_backup_open_source(const char *name, plat_backup_source *source) {
     }
     return file;
 }
-
-const char *plat_error_text(long code) {
-    return strerror(static_cast<int>(code));
-}

@@ -1,13 +1,12 @@
 // Finding the receiver's USB drive on Windows, for a run whose command line
 // gives no drive path: the first removable drive whose root holds both
-// command files as plain files (not links). The mount table named in drive.h
-// has no meaning here and is not read; network drives are never looked
+// command files as plain files (not links). Network drives are never looked
 // into, and a removable drive without a medium fails its look-up at once
 // (plat_start turned off the system's "insert a disk" box). The drives'
 // file systems (FAT, exFAT) have no owners, so no drive is passed over as
 // untrusted. The look-ups run in a thread of their own, so that a drive
 // that does not answer holds the run no longer than the search's limit.
-#include "platform/drive.h"
+#include "platform/system.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -52,15 +51,7 @@ struct Result {
 
 } // namespace
 
-bool plat_find_receiver_drive(const char *, char *dir, size_t dir_size, plat_drive_search *search) {
-    plat_drive_search ignored;
-    if (search == nullptr)
-        search = &ignored;
-    search->timed_out = false;
-    search->untrusted[0] = '\0';
-    if (dir_size == 0)
-        return false;
-    dir[0] = '\0';
+void plat_drive_look_system(const void *, size_t, uint64_t deadline_ms, plat_drive_found *found) {
     auto result = std::make_shared<Result>();
     try {
         std::thread([result] {
@@ -71,16 +62,18 @@ bool plat_find_receiver_drive(const char *, char *dir, size_t dir_size, plat_dri
             result->done_signal.notify_one();
         }).detach();
     } catch (const std::system_error &) {
-        return false; // no thread: no search, as with no drive
+        return; // no thread: no search, as with no drive
     }
+    const uint64_t now = plat_monotonic_ms();
     std::unique_lock<std::mutex> hold(result->lock);
-    if (!result->done_signal.wait_for(hold, std::chrono::milliseconds(search->limit_ms),
-                                      [&result] { return result->done; })) {
-        search->timed_out = true;
-        return false;
+    if (!result->done_signal.wait_for(
+            hold, std::chrono::milliseconds(now < deadline_ms ? deadline_ms - now : 0),
+            [&result] { return result->done; })) {
+        found->timed_out = true;
+        return;
     }
-    if (result->letter == 0 || dir_size < 4)
-        return false;
-    snprintf(dir, dir_size, "%c:\\", result->letter);
-    return true;
+    if (result->letter == 0)
+        return;
+    snprintf(found->dir, sizeof found->dir, "%c:\\", result->letter);
+    found->found = true;
 }

@@ -1,6 +1,11 @@
+// POSIX: error codes (errno's) in words and by kind, what a path names, and
+// the access to USB receivers that the udev rules give.
 #include "platform/diagnose.h"
 
 #include <cerrno>
+#include <cstring>
+
+#include "platform/system.h"
 
 #include <sys/stat.h>
 
@@ -42,4 +47,18 @@ bool plat_is_directory(const char *path) {
 bool plat_is_file(const char *path) {
     struct stat st;
     return stat(path, &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+const char *plat_error_text(long code) {
+    return strerror(static_cast<int>(code));
+}
+
+void plat_set_condition(plat_condition condition) {
+    static constexpr int CODES[] = {0, EINVAL, ETIMEDOUT, EBADF};
+    errno = CODES[condition];
+}
+
+const char *plat_usb_access_advice(void) {
+    return "to open it without root, install the udev rules file 60-kestrel.rules and plug it in "
+           "again; over SSH, also join the group plugdev (see PERMISSIONS in kestrel(1))";
 }

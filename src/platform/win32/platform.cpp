@@ -6,7 +6,7 @@
 // Windows moves only whole sectors from and into sector-aligned memory; the
 // transfers check that themselves (plat_sector_transfer_allowed), since not
 // every system that runs this program enforces it.
-#include "platform/platform.h"
+#include "platform/system.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +18,7 @@
 #include <mmsystem.h>
 #include <shellapi.h>
 
-#include "platform/win32_text.h"
+#include "platform/win32/text.h"
 
 namespace {
 
@@ -132,13 +132,7 @@ bool plat_file_gone(const plat_file *f) {
            info.nNumberOfLinks == 0;
 }
 
-bool plat_file_read_sector(plat_file *f, void *sector) {
-    if (f->handle == nullptr)
-        return false;
-    if (!plat_sector_transfer_allowed(sector, PLAT_SECTOR_SIZE)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
+bool plat_sector_read(plat_file *f, void *sector) {
     DWORD n = 0;
     if (!rewind_file(handle_of(f)) ||
         !ReadFile(handle_of(f), sector, static_cast<DWORD>(PLAT_SECTOR_SIZE), &n, nullptr))
@@ -146,13 +140,7 @@ bool plat_file_read_sector(plat_file *f, void *sector) {
     return n == PLAT_SECTOR_SIZE;
 }
 
-bool plat_file_write_sector(plat_file *f, const void *sector) {
-    if (f->handle == nullptr)
-        return false;
-    if (!plat_sector_transfer_allowed(sector, PLAT_SECTOR_SIZE)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
+bool plat_sector_write(plat_file *f, const void *sector) {
     DWORD n = 0;
     if (!rewind_file(handle_of(f)) ||
         !WriteFile(handle_of(f), sector, static_cast<DWORD>(PLAT_SECTOR_SIZE), &n, nullptr))
