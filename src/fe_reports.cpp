@@ -105,12 +105,12 @@ int HID_Get_Frequency(int channel) {
 
 // The receiver numbers its FE gain codes from 1: code `index` travels as
 // index + 1. The second byte is a plain value, not a device handle.
-int HID_ChangeFE_Gain(int index, int fe_handle) {
+int HID_ChangeFE_Gain(int index, int value) {
     unsigned char report[REPORT_BYTES] = {0};
     report[0] = REPORT_COMMAND;
     report[1] = 0x02;
     report[2] = low_byte(static_cast<uint32_t>(index) + 1u);
-    report[3] = low_byte_of(fe_handle);
+    report[3] = low_byte_of(value);
     return HID_Write_Data(report);
 }
 
