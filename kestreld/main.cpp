@@ -392,7 +392,7 @@ int main(int argc, char **argv) {
             continue;
         }
         const parsed_option o = read_option(argc, argv, i);
-        if (o.spec == nullptr || o.spec->pass != option_pass::first || o.spec->letter == 'L') {
+        if (o.row == nullptr || o.row->pass != option_pass::first || o.row->letter == 'L') {
             fprintf(stderr, "kestreld: unknown option %s\n%s", a, usage);
             return 2;
         }

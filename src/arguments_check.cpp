@@ -16,8 +16,8 @@ bool is_option(const char *a) {
 
 // The example of the plain form of a letter: "14100000" for -F.
 const char *example_of(int letter) {
-    const option_spec *spec = plain_option(letter);
-    return spec != nullptr ? spec->example : "";
+    const option_row *row = plain_option(letter);
+    return row != nullptr ? row->example : "";
 }
 
 // Room for a number in decimal or hexadecimal, sign included.
@@ -37,17 +37,17 @@ const char *value_text(int64_t used, bool hex, char *text, size_t size) {
 // The length of the option's letters without its value, as typed: "-F",
 // "-Gl".
 int name_length(const parsed_option &o) {
-    return static_cast<int>(strnlen(o.arg, o.spec->value_at));
+    return static_cast<int>(strnlen(o.arg, o.row->value_at));
 }
 
 // What an option did with the value it kept.
 const char *kept_value(const parsed_option &o, int64_t used, char *text, size_t size) {
-    if (o.spec->letter == 'F' && used == 0) {
+    if (o.row->letter == 'F' && used == 0) {
         snprintf(text, size, "%.*s sent nothing", name_length(o), o.arg);
     } else {
         char number[VALUE_TEXT_SIZE];
         snprintf(text, size, "%.*s used its previous value %s", name_length(o), o.arg,
-                 value_text(used, o.spec->kind == value_kind::hex, number, sizeof number));
+                 value_text(used, o.row->kind == value_kind::hex, number, sizeof number));
     }
     return text;
 }
@@ -67,7 +67,7 @@ const char *kept_value(const parsed_option &o, int64_t used, char *text, size_t 
 
 // A separate value of -N, -P or -T, with what the run uses instead.
 void say_separate_receiver_value(const parsed_option &o, const receiver_choice &choice) {
-    switch (o.spec->letter) {
+    switch (o.row->letter) {
     case 'N':
         say_separate_value(o, "%s%s",
                            choice.serial[0] != '\0' ? "the serial number of another -N is used: "
@@ -118,7 +118,7 @@ void print_user_memory_first(FILE *to, const command_line &line, const parsed_op
             fputc('"', to);
     }
     for (const parsed_option *o = line.options; o < end; o++)
-        if (o != &w && o->spec != nullptr && o->spec->pass == option_pass::first)
+        if (o != &w && o->row != nullptr && o->row->pass == option_pass::first)
             fprintf(to, " %s", o->arg);
 }
 
@@ -134,10 +134,10 @@ void print_cell_values_given(FILE *to, const command_line &line) {
 
 bool handle_long_options(const command_line &line) {
     for (int i = 0; i < line.count; i++) {
-        const option_spec *spec = line.options[i].spec;
-        if (spec == nullptr || spec->pass != option_pass::at_once)
+        const option_row *row = line.options[i].row;
+        if (row == nullptr || row->pass != option_pass::at_once)
             continue;
-        if (strcmp(spec->sub, "help") == 0)
+        if (strcmp(row->sub, "help") == 0)
             show_help_information();
         else
             printf("kestrel %s\n", kestrel_version);
@@ -189,12 +189,12 @@ void check_arguments(const command_line &line, const receiver_choice &choice) {
                     "command of its own\n",
                     a, a);
         if ((o.problems & PROBLEM_TEXT_IGNORED) != 0) {
-            const size_t after = 2 + strlen(o.spec->sub);
+            const size_t after = 2 + strlen(o.row->sub);
             fprintf(stderr, "kestrel: %s: \"%s\" was ignored: -%.*s takes no value\n", a, a + after,
                     static_cast<int>(after - 1), a + 1);
         }
         // The second pass reports the separate values of its own options.
-        if ((o.problems & PROBLEM_SEPARATE_VALUE) != 0 && o.spec->pass == option_pass::first)
+        if ((o.problems & PROBLEM_SEPARATE_VALUE) != 0 && o.row->pass == option_pass::first)
             say_separate_receiver_value(o, choice);
         if ((o.problems & PROBLEM_PORT_IN_ADDRESS) != 0) {
             const char *colon = strchr(o.value, ':');
@@ -208,7 +208,7 @@ void check_arguments(const command_line &line, const receiver_choice &choice) {
 
 void check_number(const parsed_option &o, int64_t used) {
     const char *a = o.arg;
-    const bool hex = o.spec->kind == value_kind::hex;
+    const bool hex = o.row->kind == value_kind::hex;
     char kept[KEPT_TEXT_SIZE];
     char number[VALUE_TEXT_SIZE];
     if (o.value[0] == '\0') {
@@ -221,13 +221,13 @@ void check_number(const parsed_option &o, int64_t used) {
                 "kestrel: %s: \"%s\" is not a number, so %s; write the number in digits, as in "
                 "%.*s%s\n",
                 a, o.value, kept_value(o, used, kept, sizeof kept), name_length(o), a,
-                o.spec->example);
+                o.row->example);
     else if ((o.problems & PROBLEM_NOT_READ_WHOLE) != 0)
         fprintf(stderr,
                 "kestrel: %s: \"%s\" was not read, so the value used is %s; write the number "
                 "alone in digits, as in %.*s%s\n",
                 a, o.number_end, value_text(used, hex, number, sizeof number), name_length(o), a,
-                o.spec->example);
+                o.row->example);
 }
 
 void check_cell_values(const command_line &line, int cell, int numbers_read, int32_t freq, int mode,

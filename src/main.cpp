@@ -49,9 +49,9 @@ void first_pass(const command_line &line) {
     receiver_choice &receiver = state.receiver;
     for (int i = 0; i < line.count; i++) {
         const parsed_option &o = line.options[i];
-        if (o.spec == nullptr || o.spec->pass != option_pass::first)
+        if (o.row == nullptr || o.row->pass != option_pass::first)
             continue;
-        switch (o.spec->letter) {
+        switch (o.row->letter) {
         case 'L':
             enumerate_talmir_devs();
             break;
@@ -121,11 +121,11 @@ void user_memory_file(const parsed_option &o, bool reading) {
     const char *next = o.next != nullptr ? o.next : "";
     // A file operation without a file name has nothing to work on.
     if (!scan_word(next, str, sizeof str)) {
-        const int name = static_cast<int>(2 + strlen(o.spec->sub)); // "-wrf" as typed
+        const int name = static_cast<int>(2 + strlen(o.row->sub)); // "-wrf" as typed
         fprintf(stderr,
                 "kestrel: %.*s has no file name: nothing was %s; give one, as in kestrel %.*s "
                 "%s\n",
-                name, o.arg, reading ? "written" : "restored", name, o.arg, o.spec->example);
+                name, o.arg, reading ? "written" : "restored", name, o.arg, o.row->example);
         mark_run_failed();
     }
     if (!scan_backup_file_name(next, str, sizeof str) ||
@@ -136,10 +136,10 @@ void user_memory_file(const parsed_option &o, bool reading) {
 // The -W mode: one user-memory command taken from the first argument.
 void user_memory_mode(const command_line &line) {
     const parsed_option &o = line.options[0];
-    if (o.spec == nullptr)
+    if (o.row == nullptr)
         return; // a -W without r or w does nothing
-    const bool reading = o.spec->sub[0] == 'r';
-    if (o.spec->next == next_value::file_name) {
+    const bool reading = o.row->sub[0] == 'r';
+    if (o.row->next == next_value::file_name) {
         user_memory_file(o, reading);
         return;
     }
@@ -196,11 +196,11 @@ void second_pass(const command_line &line) {
 
     for (int i = 0; i < line.count; i++) {
         const parsed_option &o = line.options[i];
-        if (o.spec == nullptr)
+        if (o.row == nullptr)
             continue; // not an option, or a letter kestrel does not have
         // The form: "" for the plain one, or its sub-letter.
-        const char sub = o.spec->sub[0];
-        switch (o.spec->letter) {
+        const char sub = o.row->sub[0];
+        switch (o.row->letter) {
         case 'A':
             if (sub == '?') {
                 get_agc_level_state();
@@ -256,7 +256,7 @@ void second_pass(const command_line &line) {
                 check_number(o, RF_Gain);
             }
             set_rf_gain(RF_Gain, current_channel);
-            if (o.spec->letter == 'I')
+            if (o.row->letter == 'I')
                 set_rf_gain_indexed(RF_Gain, current_channel);
             break;
         case 'H':

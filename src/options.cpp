@@ -22,7 +22,7 @@ using enum option_pass;
 
 // In the order of the help screen, then the options it does not show.
 // clang-format off
-const option_spec option_table[] = {
+const option_row option_table[] = {
     // letter, sub, any case, value at, kind, min, max, next, pass, on help screen, example
     {'-', "help",    false, 0, none,         0,        0,        nothing,     at_once,     false, ""},
     {'-', "version", false, 0, none,         0,        0,        nothing,     at_once,     false, ""},
@@ -80,11 +80,11 @@ int upper(char c) {
 }
 
 // The sub-letters `sub` stand at the start of `text`.
-bool sub_matches(const char *text, const option_spec &spec) {
-    for (size_t i = 0; spec.sub[i] != '\0'; i++) {
+bool sub_matches(const char *text, const option_row &row) {
+    for (size_t i = 0; row.sub[i] != '\0'; i++) {
         if (text[i] == '\0')
             return false;
-        if (text[i] != spec.sub[i] && !(spec.sub_any_case && upper(text[i]) == spec.sub[i]))
+        if (text[i] != row.sub[i] && !(row.sub_any_case && upper(text[i]) == row.sub[i]))
             return false;
     }
     return true;
@@ -96,36 +96,36 @@ bool is_option(const char *a) {
 
 } // namespace
 
-const option_spec *find_option(const char *a) {
+const option_row *find_option(const char *a) {
     if (!is_option(a) || a[1] == '\0')
         return nullptr;
     if (a[1] == '-') {
-        for (const option_spec &spec : option_table)
-            if (spec.letter == '-' && strcmp(a + 2, spec.sub) == 0)
-                return &spec;
+        for (const option_row &row : option_table)
+            if (row.letter == '-' && strcmp(a + 2, row.sub) == 0)
+                return &row;
         return nullptr;
     }
     // The longest form that matches: -wrf before -wr.
     const int letter = upper(a[1]);
-    const option_spec *best = nullptr;
-    for (const option_spec &spec : option_table)
-        if (spec.letter == letter && sub_matches(a + 2, spec) &&
-            (best == nullptr || strlen(spec.sub) > strlen(best->sub)))
-            best = &spec;
+    const option_row *best = nullptr;
+    for (const option_row &row : option_table)
+        if (row.letter == letter && sub_matches(a + 2, row) &&
+            (best == nullptr || strlen(row.sub) > strlen(best->sub)))
+            best = &row;
     return best;
 }
 
 bool option_letter_exists(int letter) {
-    for (const option_spec &spec : option_table)
-        if (spec.letter != '-' && spec.letter == letter)
+    for (const option_row &row : option_table)
+        if (row.letter != '-' && row.letter == letter)
             return true;
     return false;
 }
 
-const option_spec *plain_option(int letter) {
-    for (const option_spec &spec : option_table)
-        if (spec.letter != '-' && spec.letter == letter && spec.sub[0] == '\0')
-            return &spec;
+const option_row *plain_option(int letter) {
+    for (const option_row &row : option_table)
+        if (row.letter != '-' && row.letter == letter && row.sub[0] == '\0')
+            return &row;
     return nullptr;
 }
 
@@ -142,18 +142,18 @@ parsed_option read_option(int argc, char **argv, int index) {
         return o;
     }
     o.letter = upper(a[1]);
-    o.spec = find_option(a);
+    o.row = find_option(a);
     if (a[1] == '-') {
-        if (o.spec == nullptr)
+        if (o.row == nullptr)
             o.problems = PROBLEM_UNKNOWN_LONG;
         return o;
     }
-    if (o.spec == nullptr) {
+    if (o.row == nullptr) {
         if (!option_letter_exists(o.letter))
             o.problems = PROBLEM_UNKNOWN_LETTER;
         return o;
     }
-    const size_t at = o.spec->value_at;
+    const size_t at = o.row->value_at;
     if (at == 0)
         return o;
     o.value = arg_at(a, at);
@@ -162,9 +162,9 @@ parsed_option read_option(int argc, char **argv, int index) {
     // most likely the value, given apart.
     if (o.value[0] == '\0' && o.next != nullptr && !is_option(o.next))
         o.separate = o.next;
-    if (o.value[0] == '\0' || (o.spec->kind != decimal && o.spec->kind != hex))
+    if (o.value[0] == '\0' || (o.row->kind != decimal && o.row->kind != hex))
         return o;
-    if (o.spec->kind == hex) {
+    if (o.row->kind == hex) {
         uint64_t v = 0;
         o.number_read = scan_hex(o.value, &v, &o.number_end);
         o.number = static_cast<int64_t>(v);
@@ -199,13 +199,13 @@ bool read_command_line(int argc, char **argv, command_line *line) {
     const parsed_option &lead = opts[1];
     line->user_memory_mode = argc > 1 && lead.letter == 'W';
     if (line->user_memory_mode) {
-        if (lead.spec == nullptr) {
+        if (lead.row == nullptr) {
             opts[1].problems |= PROBLEM_NO_COMMAND;
-        } else if (lead.spec->next != next_value::nothing && argc > 2) {
+        } else if (lead.row->next != next_value::nothing && argc > 2) {
             opts[2].problems |= PROBLEM_VALUE_OF_OPTION;
             // Unquoted -ww values: judged with the cell that was stored.
             for (int i = 3;
-                 lead.spec->next == next_value::cell_values && i < argc && !is_option(argv[i]); i++)
+                 lead.row->next == next_value::cell_values && i < argc && !is_option(argv[i]); i++)
                 opts[i].problems |= PROBLEM_VALUE_OF_OPTION;
         }
     }
@@ -220,19 +220,19 @@ bool read_command_line(int argc, char **argv, command_line *line) {
             if (i == 1)
                 continue;
             o.problems |= PROBLEM_MISPLACED_W;
-            const next_value next = o.spec != nullptr ? o.spec->next : next_value::nothing;
+            const next_value next = o.row != nullptr ? o.row->next : next_value::nothing;
             for (int j = i + 1; next != next_value::nothing && j < argc && !is_option(argv[j]);
                  j++) {
                 opts[j].problems |= PROBLEM_VALUE_OF_W;
                 if (next != next_value::cell_values)
                     break; // a file name is one argument
             }
-        } else if (line->user_memory_mode && o.spec->pass != option_pass::first) {
+        } else if (line->user_memory_mode && o.row->pass != option_pass::first) {
             o.problems |= PROBLEM_NOT_EXECUTED;
             if (o.separate != nullptr)
                 opts[i + 1].problems |= PROBLEM_VALUE_OF_OPTION;
-        } else if (o.spec->value_at == 0) {
-            if (o.arg[2 + strlen(o.spec->sub)] != '\0')
+        } else if (o.row->value_at == 0) {
+            if (o.arg[2 + strlen(o.row->sub)] != '\0')
                 o.problems |= PROBLEM_TEXT_IGNORED;
         } else {
             if (o.separate != nullptr) {
@@ -259,9 +259,9 @@ receiver_choice fresh_receiver_choice(void) {
 }
 
 bool read_receiver_option(const parsed_option &o, receiver_choice *choice) {
-    if (o.spec == nullptr || o.spec->pass != option_pass::first)
+    if (o.row == nullptr || o.row->pass != option_pass::first)
         return false;
-    switch (o.spec->letter) {
+    switch (o.row->letter) {
     case 'N':
         return scan_word(o.value, choice->serial, sizeof choice->serial);
     case 'P':

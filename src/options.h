@@ -41,7 +41,7 @@ enum class option_pass : uint8_t {
 // field takes; for a text it is its length (-P: the range of a TCP port).
 // Nothing refuses a value outside it yet: the operations send the value cut
 // to their field, and some of them check it themselves.
-struct option_spec {
+struct option_row {
     char letter;         // the letter in upper case; '-' for a long option
     const char *sub;     // what follows the letter: "", "l", "?", "D", "rf"; a long option's name
     bool sub_any_case;   // the sub-letters match in either case (-SD, -Sd)
@@ -55,17 +55,17 @@ struct option_spec {
     const char *example; // a value of the right kind, for the hints: "14100000"
 };
 
-extern const option_spec option_table[];
+extern const option_row option_table[];
 extern const size_t option_table_size;
 
 // The form that the argument `a` (starting with "-") is, or null when no
 // form matches: a letter kestrel does not have, a long option it does not
 // have, or a -W without r or w.
-const option_spec *find_option(const char *a);
+const option_row *find_option(const char *a);
 // True when some form has this letter (upper case).
 bool option_letter_exists(int letter);
 // The plain form of a letter (the one without sub-letters), or null.
-const option_spec *plain_option(int letter);
+const option_row *plain_option(int letter);
 
 // What is wrong with one argument, as far as can be told before the run.
 enum option_problem : uint16_t {
@@ -87,17 +87,17 @@ enum option_problem : uint16_t {
 
 // One argument of the command line, read.
 struct parsed_option {
-    int index;               // in argv
-    const char *arg;         // argv[index]
-    const option_spec *spec; // the form, or null
-    int letter;              // the letter in upper case (0 for "-" alone or no option)
-    const char *value;       // the text from the form's value position on ("" when none)
-    const char *next;        // the following argument, or null at the end
-    const char *separate;    // the next argument when it stands where the value should be
-    bool number_read;        // a decimal or hex value was read
-    int64_t number;          // the number read (hex: its 64 bits)
-    const char *number_end;  // just past the number (the value when none was read)
-    uint16_t problems;       // option_problem bits
+    int index;              // in argv
+    const char *arg;        // argv[index]
+    const option_row *row;  // the form, or null
+    int letter;             // the letter in upper case (0 for "-" alone or no option)
+    const char *value;      // the text from the form's value position on ("" when none)
+    const char *next;       // the following argument, or null at the end
+    const char *separate;   // the next argument when it stands where the value should be
+    bool number_read;       // a decimal or hex value was read
+    int64_t number;         // the number read (hex: its 64 bits)
+    const char *number_end; // just past the number (the value when none was read)
+    uint16_t problems;      // option_problem bits
 };
 
 // The command line, read once.

@@ -138,7 +138,7 @@ TEST(OptionTable, ArgumentsAreReadIntoFormsValuesAndProblems) {
         command_line line;
         ASSERT_TRUE(read_command_line(static_cast<int>(argv.size()), argv.data(), &line));
         const parsed_option &o = line.options[c.index - 1];
-        std::string form = o.spec == nullptr ? "" : std::string(1, o.spec->letter) + o.spec->sub;
+        std::string form = o.row == nullptr ? "" : std::string(1, o.row->letter) + o.row->sub;
         EXPECT_EQ(form, c.form != nullptr ? c.form : "") << c.args[0] << " #" << c.index;
         EXPECT_STREQ(o.value, c.value) << c.args[0] << " #" << c.index;
         EXPECT_EQ(o.problems, c.problems) << c.args[0] << " #" << c.index;
@@ -177,18 +177,18 @@ TEST(OptionTable, ReceiverOptionsChooseSerialPathAddressAndPort) {
 // form with a value in its range.
 TEST(OptionTable, ExamplesAreReadWholeAndInRange) {
     for (size_t i = 0; i < option_table_size; i++) {
-        const option_spec &spec = option_table[i];
-        if (spec.value_at == 0)
+        const option_row &row = option_table[i];
+        if (row.value_at == 0)
             continue;
-        std::string a = std::string("-") + spec.letter + spec.sub + spec.example;
+        std::string a = std::string("-") + row.letter + row.sub + row.example;
         char *argv[] = {const_cast<char *>("kestrel"), a.data()};
         parsed_option o = read_option(2, argv, 1);
-        EXPECT_EQ(o.spec, &spec) << a;
-        EXPECT_STREQ(o.value, spec.example) << a;
+        EXPECT_EQ(o.row, &row) << a;
+        EXPECT_STREQ(o.value, row.example) << a;
         EXPECT_EQ(o.problems, 0) << a;
-        if (spec.kind == value_kind::decimal || spec.kind == value_kind::hex) {
-            EXPECT_GE(o.number, spec.min) << a;
-            EXPECT_LE(o.number, spec.max) << a;
+        if (row.kind == value_kind::decimal || row.kind == value_kind::hex) {
+            EXPECT_GE(o.number, row.min) << a;
+            EXPECT_LE(o.number, row.max) << a;
         }
     }
 }
@@ -216,14 +216,14 @@ std::string read_source_file(const char *name) {
 TEST(OptionTable, HelpManPageAndCompletionListTheTablesOptions) {
     std::set<std::string> forms, valued, help_letters;
     for (size_t i = 0; i < option_table_size; i++) {
-        const option_spec &spec = option_table[i];
-        std::string key = spec.letter == '-' ? std::string("--") + spec.sub
-                                             : std::string("-") + spec.letter + spec.sub;
+        const option_row &row = option_table[i];
+        std::string key = row.letter == '-' ? std::string("--") + row.sub
+                                            : std::string("-") + row.letter + row.sub;
         forms.insert(key);
-        if (spec.value_at != 0)
+        if (row.value_at != 0)
             valued.insert(key);
-        if (spec.on_help_screen)
-            help_letters.insert(std::string("-") + spec.letter);
+        if (row.on_help_screen)
+            help_letters.insert(std::string("-") + row.letter);
     }
     // The help screen: the letters of its option headers ("\t-F <frequency>").
     std::set<std::string> help;
