@@ -571,13 +571,13 @@ TEST(BackupFile, WindowsDeviceNamesAreRefused) {
     }
 }
 
-TEST(BackupFile, NameIsReadUpToTheFirstBlank) {
+TEST(BackupFile, NameIsTakenWholeBlanksIncluded) {
     ScratchDir dir;
     HidSim sim;
     sim.add_device({.state = memory_state()});
     RunResult r = run_kestrel({"-wrf", "my file.txt"}, sim, {.cwd = dir.path()});
-    EXPECT_NE(r.out.find("write to backup file: my\r\n"), std::string::npos);
-    EXPECT_EQ(dir.read("my"), expected_backup());
+    EXPECT_NE(r.out.find("write to backup file: my file.txt\r\n"), std::string::npos);
+    EXPECT_EQ(dir.read("my file.txt"), expected_backup());
 }
 
 // A restored line is stored only when it says exactly what to store; every

@@ -154,7 +154,8 @@ TEST(OptionTable, ReceiverOptionsChooseSerialPathAddressAndPort) {
     } cases[] = {
         {{"-Nabc", "-N", "-PG:"}, "abc", "G:", KESTREL_DEFAULT_IP_ADDRESS, 50000},
         {{"-T127.0.0.1", "-P6000"}, "", "6000", "127.0.0.1", 6000},
-        {{"-P70000", "-t127.0.0.1", "-T"}, "", "70000", "127.0.0.1", 70000 & 0xFFFF},
+        {{"-P65535", "-t127.0.0.1", "-T"}, "", "65535", "127.0.0.1", 65535},
+        {{"-PMY RX/", "-N0001 2"}, "0001 2", "MY RX/", KESTREL_DEFAULT_IP_ADDRESS, 50000},
         {{"-P6000"}, "", "6000", KESTREL_DEFAULT_IP_ADDRESS, 50000}, // no -T: a drive path
     };
     for (const auto &c : cases) {
