@@ -119,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"08 00 18 00 80 02 00 00", "08 00 18 00 80 01 00 00"},
                     {{"stream", "0"}}},
         ControlCase{"StreamStart",
-                    {"-X5"},
+                    {"-X1"},
                     "The Data stream has been started\r\n",
                     {"08 00 18 00 80 02 00 00"},
                     {{"stream", "1"}}}),
