@@ -155,9 +155,11 @@ void user_memory_mode(const command_line &line) {
             printf("Frequency: %d , Mode: %d , TRVTR: %d\r\n", tmpf, mode, trvtr);
         return;
     }
-    if (o.next != nullptr) {
+    // An option of kestrel after -ww is no value: the cell is cleared.
+    const char *values = o.next != nullptr && find_option(o.next) == nullptr ? o.next : nullptr;
+    if (values != nullptr) {
         // Exactly three numbers in one argument, and no more values apart.
-        const char *p = o.next;
+        const char *p = values;
         int32_t *targets[] = {&tmpf, &mode, &trvtr};
         int numbers_read = 0;
         for (int32_t *t : targets) {
@@ -172,7 +174,7 @@ void user_memory_mode(const command_line &line) {
         }
     }
     printf("addr: %d, Frequency: %d , Mode: %d , TRVTR: %d\r\n", cell, tmpf, mode, trvtr);
-    if (o.next == nullptr)
+    if (values == nullptr)
         say_cell_cleared(line, cell);
     if (!fits) {
         fprintf(stderr, "User memory cell %d not stored: a number is out of range\n", cell);
