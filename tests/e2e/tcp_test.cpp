@@ -183,9 +183,10 @@ TEST(TcpPort, TakesOnlyAWholePortInRange) {
         const bool whole = p == forms[0];
         EXPECT_EQ(r.status, whole ? 0 : 255) << p;
         EXPECT_EQ(r.err.empty(), whole) << p;
-        if (whole)
+        if (whole) {
             EXPECT_EQ(r.out, tcp_open_text(static_cast<int>(port)) +
                                  "RX Frequency 7000000 (Hz) for the channel 0\r\n");
+        }
     }
     EXPECT_EQ(sim.requests("tcp-in").size(), 1u);
 }
