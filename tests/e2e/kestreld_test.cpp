@@ -468,6 +468,8 @@ TEST(Kestreld, CommandLinesRefused) {
         {{"--listen", "127.0.0.1 :4532"}, 2},
         {{"--listen", "[::1]:4532"}, 2},
         {{"--test-idle-ms=0"}, 2},
+        {{"-T127.0.0.1", "-P65536"}, 2},
+        {{"-T127.0.0.1", "-P115535"}, 2},
         {{"--listen", "127.0.0.1:" + std::to_string(taken)}, 1},
     };
     for (const auto &[args, status] : rows) {
