@@ -160,7 +160,7 @@ r.close()
     EXPECT_LT(r.elapsed_ms, 5000);
     EXPECT_EQ(s.sim.state("freq.0"), "7200000");
     EXPECT_EQ(s.sim.state("rfgain.0"), "24");
-    EXPECT_EQ(s.sim.state("agc_mask"), "1");
+    EXPECT_EQ(s.sim.state("agc_mask"), "3"); // channel 1 keeps the AGC the receiver gave it
 }
 
 // gpredict's way: set_vfo_opt, chk_vfo, frequencies with two blanks, AOS and
