@@ -56,9 +56,13 @@ int rig_get_rf_gains(uint32_t *codes) {
     *codes = gain_codes;
     return failure;
 }
-int rig_set_agc_mask(int mask) {
-    if (mask < 0 || mask > 15)
-        fail("AGC mask beyond the channels", "", "");
+int rig_set_agc(int channel, bool) {
+    if (channel < 0 || channel >= RIGCTL_MAX_CHANNELS)
+        fail("AGC of a channel out of range", "", "");
+    return failure;
+}
+int rig_get_agc(int, bool *on) {
+    *on = (gain_codes & 1) != 0;
     return failure;
 }
 

@@ -398,6 +398,17 @@ int main(int argc, char **argv) {
         }
         read_receiver_option(o, &receiver);
     }
+    // A serial number or path too long to take whole, or a port that does
+    // not exist, names no receiver.
+    if (!choose_receiver_port(&receiver) || receiver.refused != nullptr) {
+        if (strlen(receiver.refused) - 2 >= RECEIVER_TEXT_SIZE)
+            fprintf(stderr, "kestreld: %s: longer than %zu characters\n%s", receiver.refused,
+                    RECEIVER_TEXT_SIZE - 1, usage);
+        else
+            fprintf(stderr, "kestreld: %s: with -T the TCP port is a number from 1 to 65535\n%s",
+                    receiver.refused, usage);
+        return 2;
+    }
     if (listen_port + channel_count - 1 > 65535 || (listen_port == 0 && channel_count > 1)) {
         fprintf(stderr, "kestreld: ports %ld to %ld do not all exist\n", listen_port,
                 listen_port + channel_count - 1);
@@ -419,7 +430,6 @@ int main(int argc, char **argv) {
         Set_USB_Serial_number(wide_serial);
     }
     if (receiver.network) {
-        choose_receiver_port(&receiver);
         rig_configure(receiver.address, receiver.port);
     } else {
         SetMSDPath(receiver.path);

@@ -32,5 +32,9 @@ int rig_get_frequency(int channel, uint32_t *hz);
 int rig_set_rf_gain(int channel, int code);
 int rig_get_rf_gains(uint32_t *codes);
 
-// The AGC mask: bit n switches the AGC of channel n on.
-int rig_set_agc_mask(int mask);
+// The AGC of one channel. The receiver's AGC mask (bit n: channel n) is
+// learnt from its AGC state each time kestreld opens it; a change sets or
+// clears the channel's bit only, and the others stay as the receiver had
+// them.
+int rig_set_agc(int channel, bool on);
+int rig_get_agc(int channel, bool *on);

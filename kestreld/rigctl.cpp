@@ -3,7 +3,7 @@
 //   F/f          the channel's centre frequency (f asks the receiver)
 //   L/l RF       the channel's RF gain, the level 0..1 on the 16 steps of
 //                3 dB from -10 to +35 dB
-//   L/l AGC      the channel's bit of the AGC mask: 0 OFF, 6 AUTO
+//   L/l AGC      the channel's bit of the receiver's AGC mask: 0 OFF, 6 AUTO
 //   M/m          mode and passband, kept here (the host demodulates)
 //   V/v, S/s     one VFO, VFOA; split off
 //   T/t          refused: the receiver has no transmitter
@@ -32,7 +32,6 @@ struct channel_state {
 };
 
 channel_state channels[RIGCTL_MAX_CHANNELS];
-int agc_mask = 0; // bit n: AGC of channel n on, as last set through the server
 
 // The receiver's tuning range: whatever its frequency report carries.
 constexpr double TUNE_LOW_HZ = 1.0;
@@ -231,17 +230,16 @@ int set_level(int channel, const char *name, const char *text) {
     }
     if (v != AGC_OFF && v != AGC_AUTO)
         return RIG_EINVAL;
-    int mask = v == AGC_AUTO ? (agc_mask | (1 << channel)) : (agc_mask & ~(1 << channel));
-    int r = rig_set_agc_mask(mask);
-    if (r == RIG_OK)
-        agc_mask = mask;
-    return r;
+    return rig_set_agc(channel, v == AGC_AUTO);
 }
 
 int get_level(int channel, const char *name, char *value, size_t size) {
     if (same(name, "AGC")) {
-        snprintf(value, size, "%d", (agc_mask >> channel) & 1 ? AGC_AUTO : AGC_OFF);
-        return RIG_OK;
+        bool on = false;
+        int r = rig_get_agc(channel, &on);
+        if (r == RIG_OK)
+            snprintf(value, size, "%d", on ? AGC_AUTO : AGC_OFF);
+        return r;
     }
     if (!same(name, "RF"))
         return RIG_ENAVAIL;
@@ -374,7 +372,6 @@ const command_info *find_command(const char *word) {
 void rigctl_reset_state(void) {
     for (channel_state &c : channels)
         c = channel_state{};
-    agc_mask = 0;
 }
 
 bool rigctl_execute(rigctl_client *client, const char *line, size_t length, std::string *reply) {

@@ -21,8 +21,8 @@ struct rigctl_client {
 // and gets no reply. Returns false when the client asked to close.
 bool rigctl_execute(rigctl_client *client, const char *line, size_t length, std::string *reply);
 
-// Forgets what was kept of the channels (modes, last frequencies, the AGC
-// mask), as a fresh process starts.
+// Forgets what was kept of the channels (modes, last frequencies), as a
+// fresh process starts.
 void rigctl_reset_state(void);
 
 // The longest reply that rigctl_execute can append (the state dump).

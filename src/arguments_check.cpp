@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cmdline.h"
 #include "commands.h"
 #include "main.h"
 #include "user_memory.h"
@@ -12,6 +13,10 @@ namespace {
 
 bool is_option(const char *a) {
     return a[0] == '-';
+}
+
+int upper_letter(char c) {
+    return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
 }
 
 // The example of the plain form of a letter: "14100000" for -F.
@@ -196,6 +201,14 @@ void check_arguments(const command_line &line, const receiver_choice &choice) {
         // The second pass reports the separate values of its own options.
         if ((o.problems & PROBLEM_SEPARATE_VALUE) != 0 && o.row->pass == option_pass::first)
             say_separate_receiver_value(o, choice);
+        // What was skipped fails the run (a value given apart from an
+        // option of the second pass fails it there).
+        constexpr uint16_t skipped = PROBLEM_NOT_OPTION | PROBLEM_UNKNOWN_LONG |
+                                     PROBLEM_UNKNOWN_LETTER | PROBLEM_TEXT_IGNORED |
+                                     PROBLEM_SEPARATE_VALUE;
+        if ((o.problems & skipped) != 0 &&
+            ((o.problems & PROBLEM_SEPARATE_VALUE) == 0 || o.row->pass == option_pass::first))
+            mark_run_failed();
         if ((o.problems & PROBLEM_PORT_IN_ADDRESS) != 0) {
             const char *colon = strchr(o.value, ':');
             fprintf(stderr,
@@ -204,53 +217,91 @@ void check_arguments(const command_line &line, const receiver_choice &choice) {
                     a, static_cast<int>(colon - a), a, colon + 1, o.value);
         }
     }
+    if (choice.refused == nullptr)
+        return;
+    const char *r = choice.refused;
+    if (strlen(arg_at(r, 2)) >= RECEIVER_TEXT_SIZE)
+        fprintf(stderr,
+                "kestrel: %s: the text is longer than %zu characters, so no receiver is opened; "
+                "give it whole, as in -%c%s\n",
+                r, RECEIVER_TEXT_SIZE - 1, r[1], example_of(upper_letter(r[1])));
+    else
+        fprintf(stderr,
+                "kestrel: %s: with -T the TCP port is a number from %lld to %lld, so no "
+                "connection is tried; write it alone in digits, as in -P%u\n",
+                r, static_cast<long long>(port_option().min),
+                static_cast<long long>(port_option().max), unsigned{DEFAULT_RECEIVER_PORT});
 }
 
 void check_number(const parsed_option &o, int64_t used) {
-    const char *a = o.arg;
-    const bool hex = o.row->kind == value_kind::hex;
     char kept[KEPT_TEXT_SIZE];
-    char number[VALUE_TEXT_SIZE];
-    if (o.value[0] == '\0') {
-        if (o.separate != nullptr)
-            say_separate_value(o, "%s", kept_value(o, used, kept, sizeof kept));
-        return;
+    if (o.value[0] == '\0' && o.separate != nullptr) {
+        say_separate_value(o, "%s", kept_value(o, used, kept, sizeof kept));
+        mark_run_failed();
     }
-    if ((o.problems & PROBLEM_NOT_A_NUMBER) != 0)
-        fprintf(stderr,
-                "kestrel: %s: \"%s\" is not a number, so %s; write the number in digits, as in "
-                "%.*s%s\n",
-                a, o.value, kept_value(o, used, kept, sizeof kept), name_length(o), a,
-                o.row->example);
-    else if ((o.problems & PROBLEM_NOT_READ_WHOLE) != 0)
-        fprintf(stderr,
-                "kestrel: %s: \"%s\" was not read, so the value used is %s; write the number "
-                "alone in digits, as in %.*s%s\n",
-                a, o.number_end, value_text(used, hex, number, sizeof number), name_length(o), a,
-                o.row->example);
 }
 
-void check_cell_values(const command_line &line, int cell, int numbers_read, int32_t freq, int mode,
-                       int trvtr) {
-    const int argc = line.argc;
+void refuse_value(const parsed_option &o, const char *done) {
+    const char *a = o.arg;
+    const bool hex = o.row->kind == value_kind::hex;
+    char low[VALUE_TEXT_SIZE], high[VALUE_TEXT_SIZE];
+    value_text(o.row->min, hex, low, sizeof low);
+    value_text(o.row->max, hex, high, sizeof high);
+    const char *kind = hex ? "hexadecimal number" : "number";
+    if ((o.problems & PROBLEM_NOT_A_NUMBER) != 0)
+        fprintf(stderr,
+                "kestrel: %s: \"%s\" is not a %s, so %s; write a %s from %s to %s, as in "
+                "%.*s%s\n",
+                a, o.value, kind, done, kind, low, high, name_length(o), a, o.row->example);
+    else if ((o.problems & PROBLEM_NOT_READ_WHOLE) != 0)
+        fprintf(stderr,
+                "kestrel: %s: \"%s\" is not part of a %s, so %s; write a %s from %s to %s "
+                "alone, as in %.*s%s\n",
+                a, o.number_end, kind, done, kind, low, high, name_length(o), a, o.row->example);
+    else
+        fprintf(stderr,
+                "kestrel: %s: %s is outside %s to %s, so %s; write a %s in that range, as in "
+                "%.*s%s\n",
+                a, o.value, low, high, done, kind, name_length(o), a, o.row->example);
+    mark_run_failed();
+}
+
+void refuse_for_channel(const parsed_option &o, const parsed_option &channel) {
+    fprintf(stderr,
+            "kestrel: %s: nothing was sent, since the %s before it was refused; choose the "
+            "channel from %lld to %lld, as in -C%s %s\n",
+            o.arg, channel.arg, static_cast<long long>(channel.row->min),
+            static_cast<long long>(channel.row->max), channel.row->example, o.arg);
+    mark_run_failed();
+}
+
+void say_cell_cleared(const command_line &line, int cell) {
+    const char *a = line.argv[1];
+    if (user_memory_cell_exists(cell))
+        fprintf(stderr,
+                "kestrel: %s has no values, so cell %d is cleared to zeros (frequency 0, mode "
+                "0, transverter 0); to store values, quote them: kestrel %s \"1900000 1 0\"\n",
+                a, cell, a);
+}
+
+void refuse_cell_values(const command_line &line) {
     char **argv = line.argv;
     const char *a = argv[1];
-    if (numbers_read == 0) {
-        if (user_memory_cell_exists(cell))
-            fprintf(stderr,
-                    "kestrel: %s has no values, so cell %d is cleared to zeros (frequency 0, mode "
-                    "0, transverter 0); to store values, quote them: kestrel %s \"1900000 1 0\"\n",
-                    a, cell, a);
-        return;
+    if (line.argc > 3 && !is_option(argv[3])) {
+        fprintf(stderr, "kestrel: %s ", a);
+        print_cell_values_given(stderr, line);
+        fprintf(stderr,
+                ": only \"%s\" was read, so nothing was stored; quote the three numbers: "
+                "kestrel %s \"",
+                argv[2], a);
+        print_cell_values_given(stderr, line);
+        fputs("\"\n", stderr);
+    } else {
+        fprintf(stderr,
+                "kestrel: %s \"%s\": the values are not three numbers, so nothing was stored; "
+                "give the frequency, mode and transverter index in one argument, as in kestrel "
+                "%s \"1900000 1 0\"\n",
+                a, argv[2], a);
     }
-    if (numbers_read >= 3 || argc <= 3 || is_option(argv[3]))
-        return;
-    fprintf(stderr, "kestrel: %s ", a);
-    print_cell_values_given(stderr, line);
-    fprintf(stderr,
-            ": only \"%s\" was read, so cell %d takes frequency %d, mode %d, transverter %d; "
-            "quote the three numbers: kestrel %s \"",
-            argv[2], cell, freq, mode, trvtr, a);
-    print_cell_values_given(stderr, line);
-    fputs("\"\n", stderr);
+    mark_run_failed();
 }

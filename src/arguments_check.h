@@ -1,8 +1,8 @@
-// Warnings for arguments that a run skips or reads only in part. Each is one
-// line on standard error that names the argument, says what was done instead
-// and shows the form that works. They change nothing in what the run does,
-// nor its exit status (except for a -W command that is not done: the run
-// fails), and a correct command line gets none. What is wrong was found when
+// Warnings for arguments that a run skips or refuses. Each is one line on
+// standard error that names the argument, says what was done instead and
+// shows the form that works; the run then fails (status 1), except for an
+// option that a -W command leaves unexecuted. A correct command line gets
+// none. What is wrong was found when
 // the command line was read (options.h); this prints it.
 #pragma once
 
@@ -20,16 +20,23 @@ bool handle_long_options(const command_line &line);
 // made: arguments that are not options, letters and long options kestrel
 // does not have, a -W command that is not the first argument, options that
 // the -W mode does not execute, text after an option that takes no value, a
-// port in -T, and a separate value of -N, -P or -T.
+// port in -T, a separate value of -N, -P or -T, and a -N, -P or -T that the
+// choice refused (no receiver is opened then).
 void check_arguments(const command_line &line, const receiver_choice &choice);
 
 // In the second pass, once the option has taken its number and `used` holds
-// what it used: a value given as the next argument, a number followed by
-// characters that were not read, and text that is not a number.
+// what it used: a value given as the next argument (the run fails).
 void check_number(const parsed_option &o, int64_t used);
 
-// The -ww command stored `cell` with the numbers read from the next
-// argument (`numbers_read` of the three): says so when there were none, or
-// when more values followed unquoted as arguments of their own.
-void check_cell_values(const command_line &line, int cell, int numbers_read, int32_t freq, int mode,
-                       int trvtr);
+// An option whose value is refused (value_refused): one line that names it,
+// its range and the form that works, with `done`, what was done instead
+// ("nothing was sent"); the run fails.
+void refuse_value(const parsed_option &o, const char *done);
+// A channel-bound option after a refused -C (`channel`): nothing is sent.
+void refuse_for_channel(const parsed_option &o, const parsed_option &channel);
+
+// -ww without values: says that the cell is cleared.
+void say_cell_cleared(const command_line &line, int cell);
+// -ww whose values are not exactly three numbers in the next argument:
+// nothing is stored, and the run fails.
+void refuse_cell_values(const command_line &line);

@@ -518,6 +518,10 @@ const char *HID_Transport_Error(void) {
     return conn.transport->last_error();
 }
 
+void HID_Drain_Answers(void) {
+    conn.transport->drain();
+}
+
 void MSD_Envy_Init(void) {
     memset(conn.path_name, 0, sizeof conn.path_name);
 }

@@ -114,6 +114,9 @@ int HID_Link_Down(void);
 // none did).
 const char *HID_Transport_Name(void);
 const char *HID_Transport_Error(void);
+// Drops answers that are already waiting on the open transport: they belong
+// to no report that is about to be sent.
+void HID_Drain_Answers(void);
 
 // Makes the TCP tunnel the open transport (1), or no transport (0) when it
 // is the open one.

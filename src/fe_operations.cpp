@@ -94,6 +94,10 @@ bool fe_link_down(void) {
     return HID_Link_Down() != 0;
 }
 
+void fe_drain(void) {
+    HID_Drain_Answers();
+}
+
 ack_reply fe_set_frequency(uint32_t hz, int channel, fe_reader read) {
     if (hid_tcp_network_flag == 1) {
         // The control message is answered within its own exchange.

@@ -54,6 +54,10 @@ int fe_open(const char *tcp_address, uint16_t tcp_port, char *description);
 void fe_close(void);
 // True when the receiver cannot be reached without opening it again.
 bool fe_link_down(void);
+// Drops an answer that is already waiting (one that came after its
+// exchange's bound, or after an outage), so that the next report's answer
+// is read, not an earlier one's.
+void fe_drain(void);
 
 // The centre frequency of a channel: a frequency report, or over TCP the
 // frequency control message (answered within the message; nothing is read).

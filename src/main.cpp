@@ -99,37 +99,30 @@ bool scan_user_memory_number(const char *text, int32_t *var, const char **end, b
     return true;
 }
 
-// Reads the file name of -wrf and -wwf. A name too long for the buffer is
-// refused rather than cut, since a cut name is another file.
-bool scan_backup_file_name(const char *text, char *str, size_t size) {
-    const char *white = " \t\n\v\f\r"; // as the "%s" reading takes it
-    const char *p = text + strspn(text, white);
-    size_t length = strcspn(p, white);
-    if (length >= size) {
-        fprintf(stderr, "The backup file name is longer than %zu characters: nothing done\n",
-                size - 1);
-        return false;
-    }
-    scan_word(p, str, size);
-    return true;
-}
-
-// The -wrf and -wwf commands: all cells to or from the backup file.
+// The -wrf and -wwf commands: all cells to or from the backup file, named
+// whole by the next argument (blanks included). A name too long for the
+// buffer is refused rather than cut, since a cut name is another file.
 void user_memory_file(const parsed_option &o, bool reading) {
     static char str[256];
     memset(str, 0, sizeof str);
     const char *next = o.next != nullptr ? o.next : "";
-    // A file operation without a file name has nothing to work on.
-    if (!scan_word(next, str, sizeof str)) {
+    const size_t length = strlen(next);
+    if (length == 0) {
+        // A file operation without a file name has nothing to work on.
         const int name = static_cast<int>(2 + strlen(o.row->sub)); // "-wrf" as typed
         fprintf(stderr,
                 "kestrel: %.*s has no file name: nothing was %s; give one, as in kestrel %.*s "
                 "%s\n",
                 name, o.arg, reading ? "written" : "restored", name, o.arg, o.row->example);
         mark_run_failed();
+    } else if (length >= sizeof str) {
+        fprintf(stderr, "The backup file name is longer than %zu characters: nothing done\n",
+                sizeof str - 1);
+        mark_run_failed();
+        return;
     }
-    if (!scan_backup_file_name(next, str, sizeof str) ||
-        (reading ? read_user_memory_to_file(str) : restore_user_memory_from_file(str)) < 0)
+    memcpy(str, next, length + 1);
+    if ((reading ? read_user_memory_to_file(str) : restore_user_memory_from_file(str)) < 0)
         mark_run_failed();
 }
 
@@ -141,6 +134,11 @@ void user_memory_mode(const command_line &line) {
     const bool reading = o.row->sub[0] == 'r';
     if (o.row->next == next_value::file_name) {
         user_memory_file(o, reading);
+        return;
+    }
+    if (value_refused(o) && (o.problems & PROBLEM_OUT_OF_RANGE) == 0) {
+        // A cell out of range is refused by the cell operations themselves.
+        refuse_value(o, reading ? "nothing was read" : "nothing was stored");
         return;
     }
     int32_t tmpf = 0;
@@ -157,19 +155,27 @@ void user_memory_mode(const command_line &line) {
             printf("Frequency: %d , Mode: %d , TRVTR: %d\r\n", tmpf, mode, trvtr);
         return;
     }
-    int numbers_read = 0;
-    if (o.next != nullptr) {
-        // Three numbers in one argument; those that cannot be read stay 0.
-        const char *p = o.next;
+    // An option of kestrel after -ww is no value: the cell is cleared.
+    const char *values = o.next != nullptr && find_option(o.next) == nullptr ? o.next : nullptr;
+    if (values != nullptr) {
+        // Exactly three numbers in one argument, and no more values apart.
+        const char *p = values;
         int32_t *targets[] = {&tmpf, &mode, &trvtr};
+        int numbers_read = 0;
         for (int32_t *t : targets) {
             if (!scan_user_memory_number(p, t, &p, &fits))
                 break;
             numbers_read++;
         }
+        p += strspn(p, " \t\n\v\f\r");
+        if (numbers_read < 3 || *p != '\0' || (line.argc > 3 && line.argv[3][0] != '-')) {
+            refuse_cell_values(line);
+            return;
+        }
     }
     printf("addr: %d, Frequency: %d , Mode: %d , TRVTR: %d\r\n", cell, tmpf, mode, trvtr);
-    check_cell_values(line, cell, numbers_read, tmpf, mode, trvtr);
+    if (values == nullptr)
+        say_cell_cleared(line, cell);
     if (!fits) {
         fprintf(stderr, "User memory cell %d not stored: a number is out of range\n", cell);
         mark_run_failed();
@@ -194,10 +200,32 @@ void second_pass(const command_line &line) {
     int RF_Gain = 0, FE_Gain = 0, LNA_Gain = 0, MIX_Gain = 0;
     int mult_mode = 0, agc_mode = 0, led_off = 0, macw = 0;
 
+    // The -C that was refused, until a -C with a channel follows: the
+    // options bound to a channel are not sent to another one.
+    const parsed_option *refused_channel = nullptr;
+
     for (int i = 0; i < line.count; i++) {
         const parsed_option &o = line.options[i];
-        if (o.row == nullptr)
-            continue; // not an option, or a letter kestrel does not have
+        if (o.row == nullptr || o.row->pass != option_pass::second)
+            continue; // not an option, a letter kestrel does not have, or done already
+        const int letter = o.row->letter;
+        if (value_refused(o)) {
+            const char *done = "nothing was sent";
+            if (letter == 'C') {
+                done = "the channel is not changed, and -F, -G, -I and -Q are refused up to the "
+                       "next -C";
+                refused_channel = &o;
+            }
+            refuse_value(o, done);
+            continue;
+        }
+        if (letter == 'C' && o.number_read)
+            refused_channel = nullptr;
+        if (refused_channel != nullptr &&
+            (letter == 'F' || letter == 'G' || letter == 'I' || letter == 'Q')) {
+            refuse_for_channel(o, *refused_channel);
+            continue;
+        }
         // The form: "" for the plain one, or its sub-letter.
         const char sub = o.row->sub[0];
         switch (o.row->letter) {
@@ -351,6 +379,12 @@ int run(const command_line &line) {
     first_pass(line);
     choose_receiver_port(&state.receiver);
     check_arguments(line, state.receiver);
+    if (state.receiver.refused != nullptr) {
+        // A receiver that was not named whole, or a port that does not
+        // exist: no receiver is tried.
+        printf("Cannot open TALMIR SDR!\n\r");
+        return STATUS_NOT_OPENED;
+    }
 
     if (open_receiver() < 0) {
         printf("Cannot open TALMIR SDR!\n\r");

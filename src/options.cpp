@@ -66,7 +66,7 @@ const option_row option_table[] = {
     {'W', "w",       false, 3, decimal,      0,        99,       cell_values, user_memory, true,  "10"},
     {'W', "rf",      false, 0, none,         0,        0,        file_name,   user_memory, true,  "backup.txt"},
     {'W', "wf",      false, 0, none,         0,        0,        file_name,   user_memory, true,  "backup.txt"},
-    // LEDs: 0 on, other numbers off. The main clock in Hz.
+    // LEDs: 0 on, 1 off. The main clock in Hz, above 50 MHz.
     {'B', "",        false, 2, decimal,      0,        1,        nothing,     second,      false, "1"},
     {'M', "",        false, 2, decimal,      50000001, U32_MAX,  nothing,     second,      false, "122880000"},
 };
@@ -178,7 +178,13 @@ parsed_option read_option(int argc, char **argv, int index) {
         o.problems |= PROBLEM_NOT_A_NUMBER;
     else if (*rest != '\0')
         o.problems |= PROBLEM_NOT_READ_WHOLE;
+    else if (o.number < o.row->min || o.number > o.row->max)
+        o.problems |= PROBLEM_OUT_OF_RANGE;
     return o;
+}
+
+bool value_refused(const parsed_option &o) {
+    return o.row != nullptr && o.value[0] != '\0' && (o.problems & PROBLEMS_REFUSING_VALUE) != 0;
 }
 
 bool read_command_line(int argc, char **argv, command_line *line) {
@@ -258,14 +264,35 @@ receiver_choice fresh_receiver_choice(void) {
     return c;
 }
 
+namespace {
+
+// The whole text of -N or -P into `out`; a text longer than `out` is not
+// taken, since a cut name or path is another one.
+bool take_whole_text(const parsed_option &o, char *out, size_t size, receiver_choice *choice) {
+    const size_t length = strlen(o.value);
+    if (length == 0)
+        return false;
+    if (length >= size) {
+        choice->refused = o.arg;
+        return false;
+    }
+    memcpy(out, o.value, length + 1);
+    return true;
+}
+
+} // namespace
+
 bool read_receiver_option(const parsed_option &o, receiver_choice *choice) {
     if (o.row == nullptr || o.row->pass != option_pass::first)
         return false;
     switch (o.row->letter) {
     case 'N':
-        return scan_word(o.value, choice->serial, sizeof choice->serial);
+        return take_whole_text(o, choice->serial, sizeof choice->serial, choice);
     case 'P':
-        return scan_word(o.value, choice->path, sizeof choice->path);
+        if (!take_whole_text(o, choice->path, sizeof choice->path, choice))
+            return false;
+        choice->path_arg = o.arg;
+        return true;
     case 'T':
         choice->network = true;
         return scan_word(o.value, choice->address, sizeof choice->address);
@@ -274,10 +301,22 @@ bool read_receiver_option(const parsed_option &o, receiver_choice *choice) {
     }
 }
 
-void choose_receiver_port(receiver_choice *choice) {
-    if (choice->network && choice->path[0] >= '0' && choice->path[0] <= '9') {
-        int64_t port = 0;
-        scan_decimal(choice->path, &port); // its leading digits, as atoi gives them
-        choice->port = static_cast<uint16_t>(static_cast<uint64_t>(port));
+const option_row &port_option(void) {
+    return *plain_option('P');
+}
+
+bool choose_receiver_port(receiver_choice *choice) {
+    if (!choice->network || choice->path[0] < '0' || choice->path[0] > '9')
+        return true;
+    int64_t port = 0;
+    const char *end = choice->path;
+    scan_decimal(choice->path, &port, &end);
+    while (*end != '\0' && isspace(static_cast<unsigned char>(*end)))
+        end++;
+    if (*end != '\0' || port < port_option().min || port > port_option().max) {
+        choice->refused = choice->path_arg;
+        return false;
     }
+    choice->port = static_cast<uint16_t>(port);
+    return true;
 }

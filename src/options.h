@@ -37,10 +37,10 @@ enum class option_pass : uint8_t {
     user_memory, // -W: the one command of the run, when it is the first argument
 };
 
-// One option form. The range is what the receiver or the option's report
-// field takes; for a text it is its length (-P: the range of a TCP port).
-// Nothing refuses a value outside it yet: the operations send the value cut
-// to their field, and some of them check it themselves.
+// One option form. The range is what the receiver and the option's report
+// field take; for a text it is its length (-P: with -T, the range of a TCP
+// port). A value outside it, or not read whole, is refused: nothing is sent
+// for the option.
 struct option_row {
     char letter;         // the letter in upper case; '-' for a long option
     const char *sub;     // what follows the letter: "", "l", "?", "D", "rf"; a long option's name
@@ -83,21 +83,25 @@ enum option_problem : uint16_t {
     PROBLEM_PORT_IN_ADDRESS = 1 << 10, // -T<address>:<port>
     PROBLEM_VALUE_OF_OPTION = 1 << 11, // this argument is the value of the option before it
     PROBLEM_VALUE_OF_W = 1 << 12,      // ... of a -W command placed after the first argument
+    PROBLEM_OUT_OF_RANGE = 1 << 13,    // the number is outside the form's range
 };
+// The problems that refuse an option's value: nothing is done for it.
+constexpr uint16_t PROBLEMS_REFUSING_VALUE =
+    PROBLEM_NOT_A_NUMBER | PROBLEM_NOT_READ_WHOLE | PROBLEM_OUT_OF_RANGE;
 
 // One argument of the command line, read.
 struct parsed_option {
-    int index;              // in argv
-    const char *arg;        // argv[index]
-    const option_row *row;  // the form, or null
-    int letter;             // the letter in upper case (0 for "-" alone or no option)
-    const char *value;      // the text from the form's value position on ("" when none)
-    const char *next;       // the following argument, or null at the end
-    const char *separate;   // the next argument when it stands where the value should be
-    bool number_read;       // a decimal or hex value was read
-    int64_t number;         // the number read (hex: its 64 bits)
-    const char *number_end; // just past the number (the value when none was read)
-    uint16_t problems;      // option_problem bits
+    int index;               // in argv
+    const char *arg;         // argv[index]
+    const option_row *row; // the form, or null
+    int letter;              // the letter in upper case (0 for "-" alone or no option)
+    const char *value;       // the text from the form's value position on ("" when none)
+    const char *next;        // the following argument, or null at the end
+    const char *separate;    // the next argument when it stands where the value should be
+    bool number_read;        // a decimal or hex value was read
+    int64_t number;          // the number read (hex: its 64 bits)
+    const char *number_end;  // just past the number (the value when none was read)
+    uint16_t problems;       // option_problem bits
 };
 
 // The command line, read once.
@@ -108,6 +112,10 @@ struct command_line {
     int count;
     bool user_memory_mode; // the first argument is a -W command: it runs alone
 };
+
+// The option has a value attached that cannot be used: not a number, not
+// read whole, or outside its form's range.
+bool value_refused(const parsed_option &o);
 
 // Reads one argument on its own (no problems that depend on the others).
 parsed_option read_option(int argc, char **argv, int index);
@@ -134,13 +142,22 @@ struct receiver_choice {
     char address[RECEIVER_TEXT_SIZE]; // of the last -T with a text; the default address before
     bool network;                     // a -T was given
     uint16_t port;                    // the TCP port (see choose_receiver_port)
+    const char *path_arg;             // the -P argument that gave `path`
+    const char *refused;              // a -N or -P whose text is longer than the
+                                      // buffer, or a -P that is no TCP port; null when none
 };
 // A choice with nothing given: no serial number, no path, the default
 // address, port 50000.
 receiver_choice fresh_receiver_choice(void);
 // Takes -N, -P or -T into the choice (a later one overrides an earlier one;
-// -T sets `network` even without a text). True when the option held a text.
+// -T sets `network` even without a text). -N and -P take their text whole,
+// blanks included; -T its text up to the first blank. True when the option
+// held a text. A text too long for the buffer is not taken: `refused` then
+// names the argument.
 bool read_receiver_option(const parsed_option &o, receiver_choice *choice);
-// Over TCP, the port is -P's text when it begins with a digit: its leading
-// digits, cut to 16 bits. Otherwise it stays 50000.
-void choose_receiver_port(receiver_choice *choice);
+// Over TCP, the port is -P's text when it begins with a digit: a number read
+// whole, 1 to 65535. Otherwise it stays 50000. False, with `refused` naming
+// the -P, when the text begins with a digit but is no such port.
+bool choose_receiver_port(receiver_choice *choice);
+// The range of a TCP port, as -P takes it.
+const option_row &port_option(void);

@@ -103,9 +103,10 @@ const std::vector<Row> client_rows = {
     {"L RF 1", "", "rfgain.0", "120"},
     {"l RF", "1.000000\n", "rfgain.0", "120"},
     {"L RF 0.4", "", "rfgain.0", "48"},
-    {"L AGC 6", "", "agc_mask", "1"},
+    // The receiver's AGC state says channels 0 and 1: channel 1 keeps its AGC.
+    {"L AGC 6", "", "agc_mask", "3"},
     {"l AGC", "6\n", "", ""},
-    {"L AGC 0", "", "agc_mask", "0"},
+    {"L AGC 0", "", "agc_mask", "2"},
     {"M LSB 1800", "", "", ""},
     {"m", "LSB\n1800\n", "", ""},
     {"v", "VFOA\n", "", ""},
@@ -159,7 +160,7 @@ r.close()
     EXPECT_LT(r.elapsed_ms, 5000);
     EXPECT_EQ(s.sim.state("freq.0"), "7200000");
     EXPECT_EQ(s.sim.state("rfgain.0"), "24");
-    EXPECT_EQ(s.sim.state("agc_mask"), "1");
+    EXPECT_EQ(s.sim.state("agc_mask"), "3"); // channel 1 keeps the AGC the receiver gave it
 }
 
 // gpredict's way: set_vfo_opt, chk_vfo, frequencies with two blanks, AOS and
@@ -272,6 +273,23 @@ TEST(Kestreld, ReceiverFaults) {
         EXPECT_EQ(c.ask("F 7000000", 3000), "RPRT -5\n");
         EXPECT_LT(ms_since(start), 1500);
         EXPECT_EQ(hid.state("freq.0"), "7000000");
+    }
+    {
+        // Answers that come after the bound, over the drive and USB HID: a
+        // reply is its own request's answer or a time-out, never the one
+        // before it (the frequency answer read as RF gain 0).
+        MsdSim drive({.faults = {.delay_ms = 1300}, .state = {{"rfgain.0", "64"}}});
+        HidSim hid;
+        hid.add_device({.faults = {.delay_ms = 1300}, .state = {{"rfgain.0", "64"}}});
+        Kestreld over_drive({"-P" + drive.drive() + "/"}), over_usb({}, hid.env());
+        for (Kestreld *server : {&over_drive, &over_usb}) {
+            Client c(server->port());
+            EXPECT_EQ(c.ask("F 7000000", 5000), "RPRT -5\n");
+            for (int i = 0; i < 2; i++) {
+                std::string reply = c.ask("l RF", 5000);
+                EXPECT_TRUE(reply == "RPRT -5\n" || reply == "0.533333\n") << reply;
+            }
+        }
     }
     Served s({.tcp = true, .tcp_faults = {.close_after = 1}});
     Client c(s.server.port());
@@ -427,9 +445,10 @@ TEST(Kestreld, UsbReceiverUnpluggedAndBack) {
     EXPECT_EQ(hid.state("freq.0"), "7200000");
 }
 
-// Channel n on port PORT+n: each client's settings reach its own channel.
+// Channel n on port PORT+n: each client's settings reach its own channel,
+// and the AGC of the others stays as the receiver had it.
 TEST(Kestreld, ChannelPerPort) {
-    MsdSim sim({.tcp = true});
+    MsdSim sim({.state = {{"agc_state", "0xD"}}, .tcp = true});
     int port = free_port_pair();
     Kestreld server({"-T127.0.0.1", "-P" + std::to_string(sim.tcp_port()), "--listen",
                      "127.0.0.1:" + std::to_string(port), "--channels", "2"});
@@ -439,12 +458,12 @@ TEST(Kestreld, ChannelPerPort) {
     EXPECT_EQ(ch1.ask("L AGC 6"), "RPRT 0\n");
     EXPECT_EQ(ch0.ask("F 7100000"), "RPRT 0\n");
     EXPECT_EQ(ch1.ask("f"), "7300000\n");
-    EXPECT_EQ(ch0.ask("l AGC"), "0\n");
+    EXPECT_EQ(ch0.ask("l AGC"), "6\n");
     const std::vector<std::pair<std::string, std::string>> want = {{"freq.0", "7100000"},
                                                                    {"freq.1", "7300000"},
                                                                    {"rfgain.0", "64"},
                                                                    {"rfgain.1", "120"},
-                                                                   {"agc_mask", "2"}};
+                                                                   {"agc_mask", "15"}};
     for (const auto &[key, value] : want)
         EXPECT_EQ(sim.state(key), value) << key;
 }
@@ -468,6 +487,8 @@ TEST(Kestreld, CommandLinesRefused) {
         {{"--listen", "127.0.0.1 :4532"}, 2},
         {{"--listen", "[::1]:4532"}, 2},
         {{"--test-idle-ms=0"}, 2},
+        {{"-T127.0.0.1", "-P65536"}, 2},
+        {{"-T127.0.0.1", "-P115535"}, 2},
         {{"--listen", "127.0.0.1:" + std::to_string(taken)}, 1},
     };
     for (const auto &[args, status] : rows) {

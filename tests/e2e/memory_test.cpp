@@ -152,12 +152,11 @@ TEST(UserMemoryCommand, StoresOneCellOrRefusesWhatWouldLandElsewhere) {
          "",
          {{20, 1900000}, {21, 1}}},
         {{"-ww10", "1900000", "1", "0"},
-         "addr: 10, Frequency: 1900000 , Mode: 0 , TRVTR: 0\r\n"
-         "UM: cell= 10, freq=1900000 , mode=0, tvtr=0\n\r",
-         "kestrel: -ww10 1900000 1 0: only \"1900000\" was read, so cell 10 takes frequency "
-         "1900000, mode 0, transverter 0; quote the three numbers: kestrel -ww10 \"1900000 1 0\"\n",
-         {{20, 1900000}, {21, 0}},
-         true},
+         "",
+         "kestrel: -ww10 1900000 1 0: only \"1900000\" was read, so nothing was stored; quote the "
+         "three numbers: kestrel -ww10 \"1900000 1 0\"\n",
+         {}},
+        {{"-ww10", "1900000 1 0 5"}, "", "the values are not three numbers", {}},
         {{"-ww99", "7000000 2 3"},
          "addr: 99, Frequency: 7000000 , Mode: 2 , TRVTR: 3\r\n"
          "UM: cell= 99, freq=7000000 , mode=2, tvtr=3\n\r",
@@ -571,13 +570,13 @@ TEST(BackupFile, WindowsDeviceNamesAreRefused) {
     }
 }
 
-TEST(BackupFile, NameIsReadUpToTheFirstBlank) {
+TEST(BackupFile, NameIsTakenWholeBlanksIncluded) {
     ScratchDir dir;
     HidSim sim;
     sim.add_device({.state = memory_state()});
     RunResult r = run_kestrel({"-wrf", "my file.txt"}, sim, {.cwd = dir.path()});
-    EXPECT_NE(r.out.find("write to backup file: my\r\n"), std::string::npos);
-    EXPECT_EQ(dir.read("my"), expected_backup());
+    EXPECT_NE(r.out.find("write to backup file: my file.txt\r\n"), std::string::npos);
+    EXPECT_EQ(dir.read("my file.txt"), expected_backup());
 }
 
 // A restored line is stored only when it says exactly what to store; every

@@ -112,7 +112,6 @@ class Receiver {
 
 const std::string kAckFrequency = "ACK Frequency \n\r";
 const std::string kResetEnd = "Reset SDR!\n\rPlease Wait till SDR will be restarted again \n\r";
-const std::string kFeGainError = "Error - FE gain out of range! \n\rFE Gain should be: 0 to 6 \n\r";
 const std::string kReset = "02 35 00 00 00 00 00";
 
 struct SettingCase {
@@ -168,7 +167,7 @@ const SettingCase kCases[] = {
      {{"freq.0", "0"}},
      "",
      {},
-     0,
+     1,
      "kestrel: -F has no value: \"14100000\" is a separate argument and was skipped, so -F "
      "sent nothing; write -F14100000\n"},
     {"BareFrequencyRepeatsTheLastValue",
@@ -206,12 +205,17 @@ const SettingCase kCases[] = {
      "RF gain 20dB => 80\r\nMixer Gain is 5\n\rRF gain 20dB => 80\r\n",
      {"02 08 50 00 00 00 00", "02 50 05 00 00 00 00", "02 08 50 00 00 00 00"},
      {{"mix_gain", "5"}, {"lna_gain", "0"}, {"rfgain.0", "80"}}},
-    {"TunerGainKeepsTheLowByte",
+    {"TunerGainOutOfRangeSendsNothing",
      {"-Gl300"},
      {},
-     "LNA Gain is 44\n\rMixer Gain is 44\n\rRF gain 0dB => 26\r\n",
-     {"02 4F 2C 00 00 00 00", "02 50 2C 00 00 00 00", "02 08 1A 00 00 00 00"},
-     {{"lna_gain", "44"}, {"mix_gain", "44"}}},
+     "",
+     {},
+     {{"lna_gain", "0"}, {"mix_gain", "0"}},
+     "",
+     {},
+     1,
+     "kestrel: -Gl300: 300 is outside 0 to 255, so nothing was sent; write a number in that range, "
+     "as in -Gl7\n"},
     {"IndexSendsDbThenIndex",
      {"-I7"},
      {},
@@ -235,12 +239,16 @@ const SettingCase kCases[] = {
     {"FeGainOutOfRangeSendsNothing",
      {"-E7", "-E-1"},
      {},
-     kFeGainError + kFeGainError,
+     "",
      {},
      {{"fe_gain", "1"}},
      "",
      {},
-     1},
+     1,
+     "kestrel: -E7: 7 is outside 0 to 6, so nothing was sent; write a number in that range, as in "
+     "-E3\n"
+     "kestrel: -E-1: -1 is outside 0 to 6, so nothing was sent; write a number in that range, as "
+     "in -E3\n"},
 
     // -A.
     {"AgcMask", {"-A3"}, {}, "", {"02 45 03 00 00 00 00"}, {{"agc_mask", "3"}}},
@@ -266,13 +274,13 @@ const SettingCase kCases[] = {
      {"-AL1"},
      {{"agc_mask", "3"}},
      "",
-     {"02 45 00 00 00 00 00"},
-     {{"agc_mask", "0"}, {"lna_agc", "0"}},
+     {},
+     {{"agc_mask", "3"}, {"lna_agc", "0"}},
      "",
      {},
-     0,
-     "kestrel: -AL1: \"L1\" is not a number, so -A used its previous value 0; write the number "
-     "in digits, as in -A1\n"},
+     1,
+     "kestrel: -AL1: \"L1\" is not a number, so nothing was sent; write a number from 0 to 15, "
+     "as in -A1\n"},
     {"RfGainPerChannel",
      {"-A?"},
      {{"rfgain.0", "64"}, {"rfgain.1", "7"}, {"rfgain.2", "80"}, {"rfgain.3", "127"}},
@@ -292,12 +300,17 @@ const SettingCase kCases[] = {
      {"02 4B 00 00 00 00 00"},
      {{"leds", "0"}}},
     {"LedsOff", {"-B1"}, {}, "The LEDs is Off\r\n", {"02 4B 01 00 00 00 00"}, {{"leds", "1"}}},
-    {"LedsMessageReadsTheWholeNumber",
+    {"LedsOutOfRangeSendsNothing",
      {"-B256"},
      {{"leds", "1"}},
-     "The LEDs is Off\r\n",
-     {"02 4B 00 00 00 00 00"},
-     {{"leds", "0"}}},
+     "",
+     {},
+     {{"leds", "1"}},
+     "",
+     {},
+     1,
+     "kestrel: -B256: 256 is outside 0 to 1, so nothing was sent; write a number in that range, as "
+     "in -B1\n"},
 
     // -D.
     {"SaveDefaults",
@@ -314,14 +327,17 @@ const SettingCase kCases[] = {
      "The new MAC will be active after SDR reset: 3A35",
      {"02 5C 35 3A 00 00 00"},
      {{"mac", "0x00003A35"}}},
-    {"SaveWideMacWord",
+    {"MacWordWiderThanTwoBytesSendsNothing",
      {"-J12345678"},
      {},
-     "The new MAC will be active after SDR reset: 12345678",
-     {"02 5C 78 56 34 12 00"},
-     {{"mac", "0x12345678"}},
      "",
-     {{"mac", "0x00345678"}}},
+     {},
+     {{"mac", "0x00003A34"}},
+     "",
+     {},
+     1,
+     "kestrel: -J12345678: 12345678 is outside 0 to FFFF, so nothing was sent; write a hexadecimal "
+     "number in that range, as in -J3A34\n"},
     {"ReadMacWord",
      {"-J?"},
      {{"mac", "0x5"}},
@@ -333,12 +349,14 @@ const SettingCase kCases[] = {
     {"MainClockTooLow",
      {"-M50000000"},
      {},
-     "The Main Clock value is too low!\r\n",
+     "",
      {},
      {{"eeprom.0", "11520"}, {"eeprom.1", "784"}},
      "",
      {},
-     1},
+     1,
+     "kestrel: -M50000000: 50000000 is outside 50000001 to 4294967295, so nothing was sent; write "
+     "a number in that range, as in -M122880000\n"},
     {"MainClockSaved",
      {"-M50000001"},
      {},
@@ -362,12 +380,16 @@ const SettingCase kCases[] = {
     {"MultichannelModeOutOfRange",
      {"-Q6", "-Q-1"},
      {},
-     "Wrong mode arg \n\rWrong mode arg \n\r",
+     "",
      {},
      {{"multichannel_mode", "0"}},
      "",
      {},
-     1},
+     1,
+     "kestrel: -Q6: 6 is outside 0 to 5, so nothing was sent; write a number in that range, as in "
+     "-Q0\n"
+     "kestrel: -Q-1: -1 is outside 0 to 5, so nothing was sent; write a number in that range, as "
+     "in -Q0\n"},
 
     // -R and -S: the reset ends the run.
     {"ResetEndsTheRun",
@@ -386,17 +408,17 @@ const SettingCase kCases[] = {
       {"resets", "1"},
       {"sample_rate", "48000"},
       {"freq.0", "0"}}},
-    {"SampleRateTooLowOnlyResets",
+    {"SampleRateTooLowSendsNothing",
      {"-S47999"},
      {},
-     kResetEnd,
-     {kReset},
-     {{"eeprom.6", "60928"}, {"eeprom.7", "2"}, {"resets", "1"}},
+     "",
+     {},
+     {{"eeprom.6", "60928"}, {"eeprom.7", "2"}, {"resets", "0"}},
      "",
      {},
      1,
-     "kestrel: -S47999: a sample rate must be 48000 or more: nothing was saved, and the receiver "
-     "is reset as by -R\n"},
+     "kestrel: -S47999: 47999 is outside 48000 to 4294967295, so nothing was sent; write a number "
+     "in that range, as in -S192000\n"},
     {"DiversitySampleRateSavedThenReset",
      {"-sd250000"},
      {},
@@ -411,17 +433,17 @@ const SettingCase kCases[] = {
          kAckFrequency,
      {"02 1E 00 77 01 00 00", "03 C0 CF 6A 00 00 00"},
      {{"sample_rate", "96000"}, {"freq.0", "7000000"}, {"resets", "0"}}},
-    {"NewSampleRateTooLowResets",
+    {"NewSampleRateTooLowSendsNothing",
      {"-sn1000", "-F7000000"},
      {},
-     kResetEnd,
-     {kReset},
-     {{"sample_rate", "192000"}, {"freq.0", "0"}, {"resets", "1"}},
+     "RX Frequency 7000000 (Hz) for the channel 0\r\n" + kAckFrequency,
+     {"03 C0 CF 6A 00 00 00"},
+     {{"sample_rate", "192000"}, {"freq.0", "7000000"}, {"resets", "0"}},
      "",
      {},
      1,
-     "kestrel: -sn1000: a sample rate must be 48000 or more: nothing was set, and the receiver "
-     "is reset as by -R\n"},
+     "kestrel: -sn1000: 1000 is outside 48000 to 4294967295, so nothing was sent; write a number "
+     "in that range, as in -sn96000\n"},
 
     // -U.
     {"UsbModeDrive",
@@ -431,11 +453,11 @@ const SettingCase kCases[] = {
      {"02 44 00 00 00 00 00"},
      {{"usb_mode", "0"}}},
     {"UsbModeAudio",
-     {"-U5"},
+     {"-U1"},
      {},
      "The new mode is USB Audio...\r\n",
-     {"02 44 05 00 00 00 00"},
-     {{"usb_mode", "5"}}},
+     {"02 44 01 00 00 00 00"},
+     {{"usb_mode", "1"}}},
     {"UsbModeTwoEndsTheRun",
      {"-U2", "-F7000000"},
      {},

@@ -64,7 +64,7 @@ TEST(Startup, ArgumentsThatAreNoOptionsOpenAndCloseOnly) {
     HidSim sim;
     sim.add_device();
     RunResult r = run_kestrel({"F7000000"}, sim);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1); // what was skipped fails the run
     EXPECT_EQ(r.out, banner() + hid_open_text());
     EXPECT_EQ(r.err, "kestrel: \"F7000000\" was skipped: it is not an option; a value follows its "
                      "option's letter in the same argument, as in -F14100000\n");
@@ -423,8 +423,9 @@ TEST(LongOptions, HelpAndVersionOpenNothing) {
 TEST(Arguments, SkippedOrPartlyReadSaySoAndPrintWhatTheirCorrectFormPrints) {
     struct Case {
         std::vector<std::string> args, correct;
-        std::string err; // part of the one line
-        int status = 0;
+        std::string err; // part of the first line
+        int status = 1;
+        long lines = 1;
     };
     const Case cases[] = {
         {{"-F", "14100000"}, {"-F"}, "so -F sent nothing; write -F14100000"},
@@ -435,24 +436,44 @@ TEST(Arguments, SkippedOrPartlyReadSaySoAndPrintWhatTheirCorrectFormPrints) {
         {{"-P", "/media/x/"},
          {"-C0"},
          "so the drive is looked for among the mounts; write -P/media/x/"},
-        {{"-f14.1M"}, {"-F14"}, "-f14.1M: \".1M\" was not read, so the value used is 14;"},
-        {{"-Gfoo"}, {"-G"}, "-Gfoo: \"foo\" is not a number, so -G used its previous value 0;"},
+        {{"-f14.1M"},
+         {"-C0"},
+         "-f14.1M: \".1M\" is not part of a number, so nothing was sent; write a number from 0 "
+         "to 4294967295 alone, as in -f14100000"},
+        {{"-Gfoo"}, {"-C0"}, "-Gfoo: \"foo\" is not a number, so nothing was sent;"},
+        {{"-G99", "-F7000000"}, {"-F7000000"}, "-G99: 99 is outside -10 to 35, so nothing was"},
+        {{"-G-11"}, {"-C0"}, "-G-11: -11 is outside -10 to 35"},
+        {{"-Gl256"}, {"-C0"}, "-Gl256: 256 is outside 0 to 255"},
+        {{"-F-1"}, {"-C0"}, "-F-1: -1 is outside 0 to 4294967295"},
+        {{"-F4294967296"}, {"-C0"}, "-F4294967296: 4294967296 is outside 0 to 4294967295"},
+        {{"-C7", "-F7000000", "-G10", "-C1", "-F7000000"},
+         {"-C1", "-F7000000"},
+         "-C7: 7 is outside 0 to 3, so the channel is not changed",
+         1,
+         3},
+        {{"-Jzz"}, {"-C0"}, "-Jzz: \"zz\" is not a hexadecimal number, so nothing was sent"},
+        {{"-J10000"}, {"-C0"}, "-J10000: 10000 is outside 0 to FFFF"},
+        {{"-S47999", "-V"}, {"-V"}, "-S47999: 47999 is outside 48000 to 4294967295"},
         {{"-Z5", "-C0"}, {"-C0"}, "-Z5 was skipped: \"-Z\" is not an option"},
         {{"--frequency=14100000"},
          {"-C0"},
          "--frequency=14100000 was skipped: kestrel has no such option"},
         {{"-Vx"}, {"-V"}, "-Vx: \"x\" was ignored: -V takes no value"},
-        {{"-J3A34x"}, {"-J3A34"}, "\"x\" was not read, so the value used is 3A34; write"},
+        {{"-J3A34x"}, {"-C0"}, "\"x\" is not part of a hexadecimal number, so nothing was"},
         {{"-F7000000", "-wrf", "b.txt"},
          {"-F7000000"},
-         "-wrf was skipped: a -W command must be the first argument, as in kestrel -wrf b.txt",
-         1},
-        {{"-wr10", "-F7000000"}, {"-wr10"}, "-F7000000 was not executed: a -W command runs alone"},
-        {{"-ww10"}, {"-ww10", "0 0 0"}, "-ww10 has no values, so cell 10 is cleared to zeros"},
+         "-wrf was skipped: a -W command must be the first argument, as in kestrel -wrf b.txt"},
+        {{"-wr10", "-F7000000"},
+         {"-wr10"},
+         "-F7000000 was not executed: a -W command runs alone",
+         0},
+        {{"-wrx"}, {"-C0"}, "-wrx: \"x\" is not a number, so nothing was read"},
+        {{"-ww10"}, {"-ww10", "0 0 0"}, "-ww10 has no values, so cell 10 is cleared to zeros", 0},
         {{"-ww10", "1900000", "1", "0"},
-         {"-ww10", "1900000"},
-         "only \"1900000\" was read, so cell 10 takes frequency 1900000, mode 0, transverter 0; "
-         "quote the three numbers: kestrel -ww10 \"1900000 1 0\""},
+         {"-C0"},
+         "only \"1900000\" was read, so nothing was stored; quote the three numbers: kestrel "
+         "-ww10 \"1900000 1 0\""},
+        {{"-ww10", "1900000 1"}, {"-C0"}, "the values are not three numbers, so nothing was"},
     };
     HidSim sim;
     sim.add_device();
@@ -463,7 +484,7 @@ TEST(Arguments, SkippedOrPartlyReadSaySoAndPrintWhatTheirCorrectFormPrints) {
         EXPECT_EQ(correct.err, "") << name;
         EXPECT_EQ(r.out, correct.out) << name;
         EXPECT_EQ(r.status, c.status) << name;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << name << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.lines) << name << ": " << r.err;
         EXPECT_NE(r.err.find(c.err), std::string::npos) << name << ": " << r.err;
     }
 }
@@ -475,11 +496,19 @@ TEST(Arguments, TcpAddressAndPort) {
     const std::string port = std::to_string(sim.tcp_port());
     RunResult r = run_kestrel({"-T", "127.0.0.1", "-T127.0.0.1", "-P" + port, "-F7000000"});
     RunResult correct = run_kestrel({"-T127.0.0.1", "-P" + port, "-F7000000"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1); // the separate value was skipped
     EXPECT_EQ(r.out, correct.out);
     EXPECT_EQ(r.err, "kestrel: -T has no value: \"127.0.0.1\" is a separate argument and was "
                      "skipped, so 127.0.0.1 port " +
                          port + " is contacted instead; write -T127.0.0.1\n");
+    for (const char *p : {"-P65536", "-P115535", "-P0", "-P5000x"}) {
+        r = run_kestrel({"-T127.0.0.1", p, "-F7000000"});
+        EXPECT_EQ(r.status, 255) << p;
+        EXPECT_EQ(r.out, banner() + "Cannot open TALMIR SDR!\n\r") << p;
+        EXPECT_EQ(r.err, "kestrel: " + std::string(p) +
+                             ": with -T the TCP port is a number from 1 to 65535, so no "
+                             "connection is tried; write it alone in digits, as in -P50000\n");
+    }
     r = run_kestrel({"-T127.0.0.1:" + port, "-F7000000"});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, "kestrel: -T127.0.0.1:" + port +

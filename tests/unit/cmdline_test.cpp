@@ -117,6 +117,9 @@ TEST(OptionTable, ArgumentsAreReadIntoFormsValuesAndProblems) {
         {{"-gL7"}, 1, "G", "L7", PROBLEM_NOT_A_NUMBER},
         {{"-Sd96000"}, 1, "SD", "96000", 0},
         {{"-F7x"}, 1, "F", "7x", PROBLEM_NOT_READ_WHOLE},
+        {{"-G36"}, 1, "G", "36", PROBLEM_OUT_OF_RANGE},
+        {{"-J-1"}, 1, "J", "-1", PROBLEM_OUT_OF_RANGE},
+        {{"-F99999999999999999999"}, 1, "F", "99999999999999999999", PROBLEM_OUT_OF_RANGE},
         {{"-A?x"}, 1, "A?", "", PROBLEM_TEXT_IGNORED},
         {{"-F", "14100000"}, 1, "F", "", PROBLEM_SEPARATE_VALUE},
         {{"-F", "14100000"}, 2, nullptr, "", PROBLEM_NOT_OPTION | PROBLEM_VALUE_OF_OPTION},
@@ -151,11 +154,15 @@ TEST(OptionTable, ReceiverOptionsChooseSerialPathAddressAndPort) {
         std::vector<const char *> args;
         const char *serial, *path, *address;
         unsigned port;
+        bool refused = false; // no receiver is tried
     } cases[] = {
         {{"-Nabc", "-N", "-PG:"}, "abc", "G:", KESTREL_DEFAULT_IP_ADDRESS, 50000},
         {{"-T127.0.0.1", "-P6000"}, "", "6000", "127.0.0.1", 6000},
-        {{"-P70000", "-t127.0.0.1", "-T"}, "", "70000", "127.0.0.1", 70000 & 0xFFFF},
+        {{"-P65535", "-t127.0.0.1", "-T"}, "", "65535", "127.0.0.1", 65535},
+        {{"-PMY RX/", "-N0001 2"}, "0001 2", "MY RX/", KESTREL_DEFAULT_IP_ADDRESS, 50000},
         {{"-P6000"}, "", "6000", KESTREL_DEFAULT_IP_ADDRESS, 50000}, // no -T: a drive path
+        {{"-T", "-P65536"}, "", "65536", KESTREL_DEFAULT_IP_ADDRESS, 50000, true},
+        {{"-T", "-P80x"}, "", "80x", KESTREL_DEFAULT_IP_ADDRESS, 50000, true},
     };
     for (const auto &c : cases) {
         std::vector<char *> argv = {const_cast<char *>("kestreld")};
@@ -170,6 +177,7 @@ TEST(OptionTable, ReceiverOptionsChooseSerialPathAddressAndPort) {
         EXPECT_STREQ(choice.path, c.path) << c.args[0];
         EXPECT_STREQ(choice.address, c.address) << c.args[0];
         EXPECT_EQ(choice.port, c.port) << c.args[0];
+        EXPECT_EQ(choice.refused != nullptr, c.refused) << c.args[0];
     }
 }
 
