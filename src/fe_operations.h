@@ -6,6 +6,7 @@
 // turns the results into its status codes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "fe_interface.h" // the exchange results FE_ANSWERED, FE_TIMED_OUT, FE_LINK_FAILED
@@ -54,6 +55,9 @@ int fe_open(const char *tcp_address, uint16_t tcp_port, char *description);
 void fe_close(void);
 // True when the receiver cannot be reached without opening it again.
 bool fe_link_down(void);
+// The USB identities that the open accepts, in the order it tries them:
+// false once `index` is past the last.
+bool fe_receiver_identity(size_t index, unsigned short *vendor_id, unsigned short *product_id);
 
 // The centre frequency of a channel: a frequency report, or over TCP the
 // frequency control message (answered within the message; nothing is read).
