@@ -2,6 +2,7 @@
 # the Windows build directory (scripts/package does it). It holds, in one
 # folder:
 #   kestrel.exe, hidapi.dll            the program and the USB HID library
+#   LICENSE.txt                        kestrel's licence (MIT)
 #   hidapi-LICENSE*.txt                the library's licence texts
 #   README.md                          the README (its Windows section first)
 #   kestrel.html                       the manual page
@@ -9,6 +10,7 @@ install(TARGETS kestrel hidapi RUNTIME DESTINATION .)
 foreach(licence LICENSE LICENSE-bsd LICENSE-gpl3 LICENSE-orig)
   install(FILES ${KESTREL_HIDAPI_SOURCE}/${licence}.txt DESTINATION . RENAME hidapi-${licence}.txt)
 endforeach()
+install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION .)
 
 find_program(KESTREL_MANDOC mandoc)
