@@ -201,7 +201,7 @@ TEST(DrivePath, FolderIsCutAfterTheLastSeparatorOfTheSystem) {
         const char *path;
         size_t posix, windows;
     } cases[] = {
-        {"/media/me/RX/", 13, 13}, {"rx", 0, 0},  {"C:\\nosuchdir\\", 0, 12},
+        {"/media/me/RX/", 13, 13}, {"rx", 0, 0},  {"C:\\nosuchdir\\", 0, 13},
         {"C:/a/b", 5, 5},          {"C:", 0, 2},  {"d:rx\\x", 0, 5},
         {"./a\\b", 2, 4},          {"1:x", 0, 0},
     };
