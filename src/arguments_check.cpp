@@ -144,6 +144,8 @@ bool handle_long_options(const command_line &line) {
             continue;
         if (strcmp(row->sub, "help") == 0)
             show_help_information();
+        else if (strcmp(spec->sub, "list") == 0)
+            list_receivers_and_drives();
         else
             printf("kestrel %s\n", kestrel_version);
         return true;
@@ -165,7 +167,7 @@ void check_arguments(const command_line &line, const receiver_choice &choice) {
         if ((o.problems & PROBLEM_UNKNOWN_LONG) != 0)
             fprintf(stderr,
                     "kestrel: %s was skipped: kestrel has no such option; its long options are "
-                    "--help and --version, the others are one letter with the value attached, "
+                    "--help, --version and --list, the others are one letter with the value attached, "
                     "as in -F%s\n",
                     a, example_of('F'));
         if ((o.problems & PROBLEM_UNKNOWN_LETTER) != 0)

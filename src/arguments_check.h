@@ -11,7 +11,8 @@
 #include "options.h"
 
 // The long options: true, after doing what they ask (--help prints the help
-// screen, --version one line with the name and version), when the command
+// screen, --version one line with the name and version, --list what is
+// attached and mounted), when the command
 // line holds one of them; the run then ends with status 0 and no receiver
 // is opened.
 bool handle_long_options(const command_line &line);

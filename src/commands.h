@@ -26,6 +26,17 @@ void mark_run_failed(void);
 void clear_run_failed(void);
 // The status of a run that went through: 1 when it failed, otherwise 0.
 int run_exit_status(void);
+// The status `status` of a run once its output is flushed: 1 instead of 0
+// when standard output or standard error could not be written (a full disk,
+// an I/O error), since a script would take a report it never got for one it
+// did. 255 (no receiver opened) and 254 (nothing to do) stay: they say more
+// about the run. A closed pipe is not seen here: its signal ends the run.
+int status_after_output(int status);
+
+// --list: the attached receivers of every identity the open accepts and the
+// mounted drives that hold the command files, without opening any. Returns
+// the status of the run (0).
+int list_receivers_and_drives(void);
 
 // Receiver settings.
 int RF_Gain_Db_to_Int(int value);

@@ -78,6 +78,16 @@ int run_exit_status(void) {
     return run_has_failed ? 1 : 0;
 }
 
+int status_after_output(int status) {
+    const bool out_lost = fflush(stdout) != 0 || ferror(stdout) != 0;
+    const bool err_lost = fflush(stderr) != 0 || ferror(stderr) != 0;
+    if (out_lost && !err_lost)
+        fputs("kestrel: standard output could not be written (a full disk or an I/O error): "
+              "what the run printed is incomplete\n",
+              stderr);
+    return (out_lost || err_lost) && status == 0 ? 1 : status;
+}
+
 ack_reply wait_for_ack(void) {
     ack_reply r = read_ack_quiet();
     if (r.result != FE_ANSWERED) {

@@ -9,6 +9,34 @@
 #include "platform/diagnose.h"
 #include "visible_text.h"
 
+namespace {
+
+#ifdef _WIN32
+constexpr bool PATH_BACKSLASH_SEPARATES = true;
+#else
+constexpr bool PATH_BACKSLASH_SEPARATES = false;
+#endif
+
+// A path ends in a separator.
+bool ends_in_separator(const char *path, size_t length) {
+    return length > 0 &&
+           (path[length - 1] == '/' || (PATH_BACKSLASH_SEPARATES && path[length - 1] == '\\'));
+}
+
+} // namespace
+
+size_t path_folder_length(const char *path, bool backslash_too) {
+    size_t folder = 0;
+    for (size_t i = 0; path[i] != '\0'; i++)
+        if (path[i] == '/' || (backslash_too && path[i] == '\\'))
+            folder = i + 1;
+    // "C:command.in" is looked for in the current folder of drive C:.
+    const bool letter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
+    if (backslash_too && folder == 0 && letter && path[1] == ':')
+        folder = 2;
+    return folder;
+}
+
 int HID_Access_Hint(unsigned short vendor_id, unsigned short product_id, const wchar_t *serial) {
     hid_device_info *list = fe_hid_enumerate(vendor_id, product_id);
     const hid_device_info *seen = nullptr;
@@ -44,10 +72,10 @@ void MSD_Open_Hint(const char *path, const char *file, msd_path_origin origin, l
         return;
     }
     // The directory the file was looked for in: the path up to its last
-    // "/", or the current directory.
-    const char *cut = strrchr(path, '/');
-    const int parent_length = cut != nullptr ? static_cast<int>(cut - path + 1) : 1;
-    const char *parent_text = cut != nullptr ? path : ".";
+    // separator, or the current directory.
+    const size_t folder = path_folder_length(path, PATH_BACKSLASH_SEPARATES);
+    const int parent_length = folder > 0 ? static_cast<int>(folder) : 1;
+    const char *parent_text = folder > 0 ? path : ".";
     // Names too long for these buffers are too long for the system to look
     // up as well, so they are taken as absent.
     char parent[PLAT_BACKUP_PATH_SIZE];
@@ -64,7 +92,7 @@ void MSD_Open_Hint(const char *path, const char *file, msd_path_origin origin, l
     visible_text(parent_fits ? parent : parent_text, shown_parent, sizeof shown_parent);
     switch (kind) {
     case PLAT_ERROR_NOT_FOUND:
-        if (length > 0 && path[length - 1] != '/' &&
+        if (length > 0 && !ends_in_separator(path, length) &&
             static_cast<size_t>(snprintf(probe, sizeof probe, "%s/command.in", path)) <
                 sizeof probe &&
             plat_is_file(probe))

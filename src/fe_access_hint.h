@@ -4,6 +4,7 @@
 // always means, on Linux, that its hidraw node belongs to root.
 #pragma once
 
+#include <cstddef>
 #include <cwchar>
 
 // The udev rules file that gives the logged-in user access to the receivers.
@@ -15,6 +16,11 @@ constexpr const char UDEV_RULES_FILE_NAME[] = "60-kestrel.rules";
 // returns 1; otherwise prints nothing and returns 0. Called after the open
 // of every identity has failed.
 int HID_Access_Hint(unsigned short vendor_id, unsigned short product_id, const wchar_t *serial);
+
+// The length of the folder part of `path`: up to and with its last
+// separator, or 0 when it has none. With `backslash_too` (Windows), "\\"
+// separates as "/" does, and a drive letter ("C:name") is a folder of its own.
+size_t path_folder_length(const char *path, bool backslash_too);
 
 // How the drive path of a failed drive-file open was chosen.
 enum msd_path_origin {

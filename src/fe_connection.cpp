@@ -98,6 +98,18 @@ constexpr receiver_identity identities[] = {
     {0x255D, 0x0006, 7},
 };
 
+} // namespace
+
+bool fe_receiver_identity(size_t index, unsigned short *vendor_id, unsigned short *product_id) {
+    if (index >= sizeof identities / sizeof identities[0])
+        return false;
+    *vendor_id = identities[index].vendor_id;
+    *product_id = identities[index].product_id;
+    return true;
+}
+
+namespace {
+
 // Copies `text` into the caller's 128-byte message buffer, cut to fit.
 void put_msg(char *msg, const char *text) {
     snprintf(msg, MSG_SIZE, "%s", text);

@@ -6,6 +6,7 @@
 // turns the results into its status codes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "fe_interface.h" // the exchange results FE_ANSWERED, FE_TIMED_OUT, FE_LINK_FAILED
@@ -58,6 +59,9 @@ bool fe_link_down(void);
 // exchange's bound, or after an outage), so that the next report's answer
 // is read, not an earlier one's.
 void fe_drain(void);
+// The USB identities that the open accepts, in the order it tries them:
+// false once `index` is past the last.
+bool fe_receiver_identity(size_t index, unsigned short *vendor_id, unsigned short *product_id);
 
 // The centre frequency of a channel: a frequency report, or over TCP the
 // frequency control message (answered within the message; nothing is read).

@@ -418,7 +418,7 @@ int main(int argc, char **argv) {
         fputs("kestrel: the command line was not read: out of memory\n", stderr);
         return 1;
     }
-    const int status = run(line);
+    const int status = status_after_output(run(line));
     free_command_line(&line);
     return status;
 }

@@ -26,6 +26,7 @@ const option_row option_table[] = {
     // letter, sub, any case, value at, kind, min, max, next, pass, on help screen, example
     {'-', "help",    false, 0, none,         0,        0,        nothing,     at_once,     false, ""},
     {'-', "version", false, 0, none,         0,        0,        nothing,     at_once,     false, ""},
+    {'-', "list",    false, 0, none,         0,        0,        nothing,     at_once,     false, ""},
     {'F', "",        false, 2, decimal,      0,        U32_MAX,  nothing,     second,      true,  "14100000"},
     {'R', "",        false, 0, none,         0,        0,        nothing,     second,      true,  ""},
     {'H', "",        false, 0, none,         0,        0,        nothing,     second,      true,  ""},

@@ -31,7 +31,7 @@ enum class next_value : uint8_t {
 
 // When an option is executed.
 enum class option_pass : uint8_t {
-    at_once,     // --help, --version: before the banner, and the run ends
+    at_once,     // --help, --version, --list: before the banner, and the run ends
     first,       // -L, -N, -P, -T: before the receiver is opened
     second,      // every other option, from left to right once it is open
     user_memory, // -W: the one command of the run, when it is the first argument

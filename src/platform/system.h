@@ -59,7 +59,11 @@ struct plat_drive_found {
     bool timed_out = false;
     char dir[4096] = "";
     char untrusted[sizeof plat_drive_search::untrusted] = "";
+    bool list_all = false;      // asked for: go on after the drive found, and list
+    plat_drive_listing listing; // every drive holding the files, when list_all
 };
+// Puts `dir` into the listing with `verdict` (or notes that there is no room).
+void plat_drive_list_add(plat_drive_found *found, const char *dir, plat_drive_verdict verdict);
 // One look through the drives, until `deadline_ms` at the most: `where`
 // says where to look (null: where this system keeps its drives), `dir_size`
 // is the size of the caller's buffers for the command file names.

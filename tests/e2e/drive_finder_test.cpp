@@ -23,9 +23,9 @@ bool can_make_mount_namespaces() {
 
 // Runs kestrel with `args` while /proc/self/mountinfo reads `mountinfo`.
 RunResult run_with_mount_table(const ScratchDir &dir, const std::string &mountinfo,
-                               const std::vector<std::string> &args) {
+                               const std::vector<std::string> &args,
+                               const HidSim &nothing = HidSim()) { // no USB receiver attached
     dir.write("mountinfo", mountinfo);
-    HidSim nothing; // no USB receiver attached
     // The rest of /proc/self and /proc/<pid> stays the real one (a sanitizer
     // runtime reads them): the real proc is mounted aside and linked.
     // exec keeps the shell's process id, so the links are kestrel's own.
@@ -126,6 +126,44 @@ TEST(DriveFinder, ADriveOthersCanWriteIsNotUsed) {
               0u)
         << r.err;
     EXPECT_TRUE(msd.requests().empty());
+}
+
+// --list: the four identities, then each drive holding the files and what
+// the search makes of it; nothing is opened or sent.
+TEST(DriveFinder, ListShowsEveryReceiverAndDriveWithoutOpening) {
+    if (!can_make_mount_namespaces())
+        GTEST_SKIP() << "no mount namespaces here";
+    MsdSim used, later, shared;
+    ScratchDir dir;
+    ASSERT_EQ(chmod(shared.drive().c_str(), 0777), 0);
+    HidSim sim;
+    for (uint16_t pid : {0x0002, 0x0006, 0x0001})
+        sim.add_device({.pid = pid, .serial = "S\x1b" + std::to_string(pid)});
+    sim.add_device({.vid = 0x0483, .pid = 0x5932, .serial = std::nullopt});
+    const std::string table = mount_line(shared.drive(), "/dev/sdb1") +
+                              mount_line(used.drive(), "/dev/sdc1") +
+                              mount_line(later.drive(), "/dev/sdd1");
+    auto receiver = [](const std::string &id, const std::string &serial, int n) {
+        return "Receiver " + id + "\n  serial_number: " + serial +
+               "\n  product: TALMIR SDR\n  path: sim-hid-" + std::to_string(n) + "\n";
+    };
+    RunResult r = run_with_mount_table(dir, table, {"--list", "-F7000000"}, sim);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, receiver("0483:5932", "", 4) + receiver("255d:0002", "S\\x1b2", 1) +
+                         receiver("255d:0001", "S\\x1b1", 3) + receiver("255d:0006", "S\\x1b6", 2) +
+                         "Drive " + shared.drive() +
+                         ": not used: others may write its top directory (give it with -P to "
+                         "use it)\nDrive " +
+                         used.drive() + ": used when no -P is given\nDrive " + later.drive() +
+                         ": not used: a drive listed before it is used\n");
+    EXPECT_TRUE(sim.requests().empty());
+    EXPECT_TRUE(used.requests().empty());
+
+    r = run_with_mount_table(dir, "", {"--list"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "No receiver is attached and no mounted drive holds command.in and "
+                     "command.out\n");
 }
 
 } // namespace

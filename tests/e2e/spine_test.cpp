@@ -417,6 +417,23 @@ TEST(LongOptions, HelpAndVersionOpenNothing) {
     }
 }
 
+// Output that cannot be written fails the run; 255 stays 255.
+TEST(LostOutput, AFullDiskEndsWithOneUnlessNothingOpened) {
+    HidSim sim;
+    sim.add_device();
+    const struct {
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {{"--version"}, 1}, {{"--help"}, 1}, {{"-V"}, 1}, {{"-P/nonexistent/", "-N9"}, 255}};
+    for (const auto &c : cases) {
+        std::vector<std::string> args = {"-c", "exec \"$@\" >/dev/full", "sh", kestrel_binary()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        RunResult r = run_process("/bin/sh", args, {.env = sim.env()});
+        EXPECT_EQ(r.status, c.status) << c.args[0];
+    }
+}
+
 // Each line with an argument that is skipped or read only in part prints
 // what its correct form prints on standard output, and one line on standard
 // error; the correct form prints nothing there.

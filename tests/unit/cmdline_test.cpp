@@ -1,4 +1,5 @@
 #include "cmdline.h"
+#include "fe_access_hint.h"
 #include "help.h"
 #include "main.h"
 #include "options.h"
@@ -198,6 +199,23 @@ TEST(OptionTable, ExamplesAreReadWholeAndInRange) {
             EXPECT_GE(o.number, row.min) << a;
             EXPECT_LE(o.number, row.max) << a;
         }
+    }
+}
+
+// The folder of a drive path, as the open hints name it: "\\" and drive
+// letters count on Windows only.
+TEST(DrivePath, FolderIsCutAfterTheLastSeparatorOfTheSystem) {
+    const struct {
+        const char *path;
+        size_t posix, windows;
+    } cases[] = {
+        {"/media/me/RX/", 13, 13}, {"rx", 0, 0},  {"C:\\nosuchdir\\", 0, 13},
+        {"C:/a/b", 5, 5},          {"C:", 0, 2},  {"d:rx\\x", 0, 5},
+        {"./a\\b", 2, 4},          {"1:x", 0, 0},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(path_folder_length(c.path, false), c.posix) << c.path;
+        EXPECT_EQ(path_folder_length(c.path, true), c.windows) << c.path;
     }
 }
 

@@ -86,13 +86,15 @@ bool is_regular_file(const char *path) {
 // group may hold other users (and an access list that lets anyone else
 // write shows in the group bits too). A sticky world-writable directory
 // counts as others too: anyone may still create the two files in it.
-bool is_trusted_directory(const char *path) {
+// Returns PLAT_DRIVE_USED for a trusted directory, otherwise why it is not.
+plat_drive_verdict trust_of_directory(const char *path) {
     struct stat st;
     if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode))
-        return false;
+        return PLAT_DRIVE_OWNED_BY_OTHERS;
     if (st.st_uid != geteuid() && st.st_uid != 0)
-        return false;
-    return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+        return PLAT_DRIVE_OWNED_BY_OTHERS;
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 ? PLAT_DRIVE_USED
+                                                   : PLAT_DRIVE_WRITABLE_BY_OTHERS;
 }
 
 // True when `dir` (ending in "/") holds the file `name`, and the joined name
@@ -181,7 +183,7 @@ void search_table(const char *mountinfo_path, size_t dir_size, uint64_t deadline
     char line[LINE_SIZE];
     char mount_point[LINE_SIZE];
     bool skipping = false; // in the middle of a line too long to look at
-    while (!r->found && fgets(line, sizeof line, table) != nullptr) {
+    while ((!r->found || r->list_all) && fgets(line, sizeof line, table) != nullptr) {
         if (plat_monotonic_ms() >= deadline) {
             r->timed_out = true;
             break;
@@ -206,11 +208,17 @@ void search_table(const char *mountinfo_path, size_t dir_size, uint64_t deadline
         if (!holds_file(mount_point, "command.in", dir_size) ||
             !holds_file(mount_point, "command.out", dir_size))
             continue;
-        if (!is_trusted_directory(mount_point)) {
+        const plat_drive_verdict trust = trust_of_directory(mount_point);
+        if (trust != PLAT_DRIVE_USED) {
             // Named in a message only: a name cut to the buffer is enough there.
             if (r->untrusted[0] == '\0' &&
                 snprintf(r->untrusted, sizeof r->untrusted, "%s", mount_point) < 0)
                 r->untrusted[0] = '\0';
+            plat_drive_list_add(r, mount_point, trust);
+            continue;
+        }
+        if (r->found) { // listing only: a drive before this one is taken
+            plat_drive_list_add(r, mount_point, PLAT_DRIVE_NOT_FIRST);
             continue;
         }
         // A mount point too long for the result is passed over, never cut.
@@ -220,6 +228,7 @@ void search_table(const char *mountinfo_path, size_t dir_size, uint64_t deadline
             continue;
         }
         r->found = true;
+        plat_drive_list_add(r, mount_point, PLAT_DRIVE_USED);
     }
     fclose(table);
 }

@@ -27,8 +27,10 @@ bool holds_plain_file(const std::wstring &root, const wchar_t *name) {
             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
-// The letter of the first removable drive holding both files, or 0.
-char search_drives(void) {
+// The letter of the first removable drive holding both files, or 0; with
+// `listing` asked for, every such drive goes into it.
+char search_drives(plat_drive_found *listing) {
+    char first = 0;
     DWORD drives = GetLogicalDrives();
     for (int letter = 0; letter < 26; letter++) {
         if ((drives & (1u << letter)) == 0)
@@ -36,10 +38,16 @@ char search_drives(void) {
         std::wstring root = {static_cast<wchar_t>(L'A' + letter), L':', L'\\'};
         if (GetDriveTypeW(root.c_str()) != DRIVE_REMOVABLE)
             continue;
-        if (holds_plain_file(root, L"command.in") && holds_plain_file(root, L"command.out"))
-            return static_cast<char>('A' + letter);
+        if (!holds_plain_file(root, L"command.in") || !holds_plain_file(root, L"command.out"))
+            continue;
+        const char dir[] = {static_cast<char>('A' + letter), ':', '\\', '\0'};
+        plat_drive_list_add(listing, dir, first == 0 ? PLAT_DRIVE_USED : PLAT_DRIVE_NOT_FIRST);
+        if (first == 0)
+            first = dir[0];
+        if (!listing->list_all)
+            break;
     }
-    return 0;
+    return first;
 }
 
 struct Result {
@@ -47,17 +55,22 @@ struct Result {
     std::condition_variable done_signal;
     bool done = false;
     char letter = 0;
+    plat_drive_listing listing;
 };
 
 } // namespace
 
 void plat_drive_look_system(const void *, size_t, uint64_t deadline_ms, plat_drive_found *found) {
     auto result = std::make_shared<Result>();
+    const bool list_all = found->list_all;
     try {
-        std::thread([result] {
-            char letter = search_drives();
+        std::thread([result, list_all] {
+            auto seen = std::make_unique<plat_drive_found>();
+            seen->list_all = list_all;
+            char letter = search_drives(seen.get());
             std::lock_guard<std::mutex> hold(result->lock);
             result->letter = letter;
+            result->listing = seen->listing;
             result->done = true;
             result->done_signal.notify_one();
         }).detach();
@@ -72,6 +85,7 @@ void plat_drive_look_system(const void *, size_t, uint64_t deadline_ms, plat_dri
         found->timed_out = true;
         return;
     }
+    found->listing = result->listing;
     if (result->letter == 0)
         return;
     snprintf(found->dir, sizeof found->dir, "%c:\\", result->letter);
