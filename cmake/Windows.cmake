@@ -40,8 +40,6 @@ target_include_directories(hidapi PUBLIC ${HIDAPI_INCLUDE_DIRS})
 # GCC 12 warns wrongly (-Warray-bounds) in hid.c at -O2; its warnings stay
 # warnings.
 target_compile_options(hidapi PRIVATE -Wno-error)
-add_library(kestrel_hidapi INTERFACE)
-target_link_libraries(kestrel_hidapi INTERFACE hidapi)
 
 # The simulated receivers' hidapi stand-in, built as a DLL of the same name;
 # copies of kestrel.exe and kestreld.exe beside it (bin/hidsim/) run with

@@ -25,6 +25,7 @@
 #include "fake_receiver.h"
 #include "fe_interface.h"
 #include "run_state.h"
+#include "tcp_shell.h"
 
 namespace {
 

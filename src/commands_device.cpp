@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fe_hidapi.h"
 #include "fe_interface.h"
 #include "visible_text.h"
 
@@ -17,7 +18,7 @@ const wchar_t *or_empty(const wchar_t *s) {
 
 int list_devices(unsigned short vendor_id, unsigned short product_id) {
     int count = 0;
-    hid_device_info *list = hid_enumerate(vendor_id, product_id);
+    hid_device_info *list = fe_hid_enumerate(vendor_id, product_id);
     for (hid_device_info *d = list; d != nullptr; d = d->next) {
         // The device's strings are shown with their control characters
         // escaped: they must not steer the terminal.
@@ -35,7 +36,7 @@ int list_devices(unsigned short vendor_id, unsigned short product_id) {
         printf("\n");
         count++;
     }
-    hid_free_enumeration(list);
+    fe_hid_free_enumeration(list);
     return count;
 }
 

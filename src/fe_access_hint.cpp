@@ -4,14 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include <hidapi.h>
-
+#include "fe_hidapi.h"
 #include "platform/backup_file.h"
 #include "platform/diagnose.h"
 #include "visible_text.h"
 
 int HID_Access_Hint(unsigned short vendor_id, unsigned short product_id, const wchar_t *serial) {
-    hid_device_info *list = hid_enumerate(vendor_id, product_id);
+    hid_device_info *list = fe_hid_enumerate(vendor_id, product_id);
     const hid_device_info *seen = nullptr;
     for (const hid_device_info *d = list; d != nullptr && seen == nullptr; d = d->next) {
         // With -N only the receiver of that serial number counts: another
@@ -26,7 +25,7 @@ int HID_Access_Hint(unsigned short vendor_id, unsigned short product_id, const w
         fprintf(stderr, "Hint: receiver %04hx:%04hx is attached (%s) but cannot be opened; %s\n",
                 vendor_id, product_id, path, plat_usb_access_advice());
     }
-    hid_free_enumeration(list);
+    fe_hid_free_enumeration(list);
     return seen != nullptr ? 1 : 0;
 }
 

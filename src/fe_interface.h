@@ -8,26 +8,37 @@
 
 #include <hidapi.h>
 
+#include "fe_transport.h"
+
 // ---------------------------------------------------------------------------
-// Connection state
+// Connection state. The connection holds one transport (fe_transport.h) and
+// the settings of the command line; fe_connection.cpp keeps all of it in
+// one struct. The names below are views of that struct.
 // ---------------------------------------------------------------------------
 
-// Local transport that is open: 0 none, 1 USB HID, 2 mass-storage files.
-extern volatile int hid_status;
-extern hid_device *fe_handle;
+// A view of which transport is open, read and set as an int:
+// hid_status is 0 for none (or the TCP tunnel), 1 for USB HID, 2 for the
+// drive files; hid_tcp_network_flag is 1 while the TCP tunnel is open.
+// Setting a value chooses that transport (0: none) without opening or
+// closing anything.
+struct fe_transport_flag {
+    int tunnel; // 0: hid_status, 1: hid_tcp_network_flag
+    operator int() const;
+    fe_transport_flag &operator=(int value);
+};
+extern fe_transport_flag hid_status;
+extern fe_transport_flag hid_tcp_network_flag;
+// The open USB HID receiver, null when none is.
+extern hid_device *&fe_handle;
 // Report bytes that travel per report and per answer: 5 or 7.
-extern int HID_COMMAND_SIZE;
-// 1 while the TCP transport is open; takes precedence over hid_status.
-extern volatile int hid_tcp_network_flag;
-// Last tunnel message received; byte 0 not zero marks it unconsumed.
-extern unsigned char hid_tcp_packet[32];
-// 1 from a successful report write until an answer has been read.
-extern volatile int hid_command_send_state;
-extern char Gpath_name[256];
+extern int &HID_COMMAND_SIZE;
+// 1 from a report that went out until an answer has been read.
+extern int &hid_command_send_state;
+extern char (&Gpath_name)[256];
 extern const char default_path_name[];
-extern wchar_t USB_Serial_number[256];
-extern wchar_t *SerialNumber;
-extern wchar_t wstr[256];
+extern wchar_t (&USB_Serial_number)[256];
+extern wchar_t *&SerialNumber;
+extern wchar_t (&wstr)[256];
 
 // Closes whatever local transport is open (the HID device, the drive files)
 // and puts every connection variable back to how a fresh process starts, so
@@ -42,6 +53,8 @@ constexpr int HID_READ_TIMEOUT_MS = 1000;
 // or the drive is taken as silent: the rest of the run sends nothing more and
 // every later answer wait fails at once.
 constexpr int SILENT_AFTER_TIMEOUTS = 3;
+// How long HID_Pause_After_Report() gives the receiver, in milliseconds.
+constexpr unsigned REPORT_PAUSE_MS = 1000;
 
 // ---------------------------------------------------------------------------
 // Connection settings, open, close and report exchange
@@ -55,10 +68,14 @@ int HID_Device_Enumerate(void);
 int HID_Device_Init(char *msg);
 int HID_Device_Init_HID(char *msg);
 int HID_Device_Init_MSD(char *msg, const char *path_name);
-int HID_Device_Reconnect(char *msg);
+// Connects to a networked receiver over TCP (the low 16 bits of `port`;
+// `ip` null: the default address) and makes the tunnel the open transport.
+// Returns 0 when connected, -1 when not.
+int open_tcp_connection(const char *ip, int port);
 // 1: opening the receiver prints none of kestrel's texts (for kestreld,
 // which keeps a log of its own), except the hint about a USB receiver that
-// is attached but cannot be opened.
+// is attached but cannot be opened, and the line that says that USB HID is
+// not available.
 void HID_Set_Console_Quiet(int quiet);
 // Why the last HID_Device_Init failed: no receiver found, a USB receiver
 // attached that cannot be opened, or drive files given or found that cannot
@@ -69,30 +86,38 @@ enum hid_open_failure {
     HID_OPEN_DRIVE_NOT_OPENABLE = 2
 };
 int HID_Open_Failure(void);
-// Closes the HID device and the drive files; no transport is open after it.
+// Closes the HID device and the drive files; no local transport is open
+// after it. The TCP tunnel stays open.
 int HID_Close(void);
 
+// One report out, one answer in, over the open transport, with how each
+// ended. HID_Write_Data and HID_Read_Data return the `result` of these.
+fe_io HID_Write_Report(unsigned char *report);
+fe_io HID_Read_Answer(char *buf);
 int HID_Write_Data(unsigned char *report);
 int HID_Read_Data(char *buf);
-int HID_wait_device_answer(void);
+// Gives the receiver REPORT_PAUSE_MS to take a report that went out and has
+// not been answered (the composite EEPROM functions send the second report
+// of a pair after it); returns at once when there is none. Returns -1 after
+// the pause, 0 without it.
+int HID_Pause_After_Report(void);
 
-// How the last exchange with the receiver ended: its answer came; no answer
-// came within the bound (the receiver is silent or answered something
-// else); or the transport failed (the HID device or the drive files gave an
-// I/O error, the TCP link broke, or nothing is open), so that nothing reaches
-// the receiver until it is opened again.
-enum fe_exchange_result { FE_ANSWERED = 0, FE_TIMED_OUT = 1, FE_LINK_FAILED = 2 };
-// Set by HID_Write_Data and HID_Read_Data.
+// How the last exchange with the receiver ended (fe_exchange_result), as
+// HID_Write_Report and HID_Read_Answer return it.
 int HID_Last_Exchange(void);
 // 1 when the receiver cannot be reached without opening it again: nothing is
 // open, the open transport has failed since it was opened or has been given
 // up (a receiver taken as silent), or the TCP link was closed after a
 // failure or a time-out.
 int HID_Link_Down(void);
+// The open transport's name, and why its last exchange failed ("" when
+// none did).
+const char *HID_Transport_Name(void);
+const char *HID_Transport_Error(void);
 
-// Tunnel hooks used by the TCP link.
+// Makes the TCP tunnel the open transport (1), or no transport (0) when it
+// is the open one.
 void hid_change_tcp_network_flag(int state);
-int hid_save_recieved_tcp_packet(char *data, int size);
 
 // ---------------------------------------------------------------------------
 // Report builders. Each fills a zeroed 7-byte report, hands it to
@@ -178,8 +203,8 @@ int HID_Get_User_Memory(int address);
 int HID_Get_Subversion(void);
 int HID_Init_FE(void);
 
-// Composite EEPROM functions: two EEPROM reports with the answer-flag wait
-// between them.
+// Composite EEPROM functions: two EEPROM reports, with a pause between them
+// when the first one went out (HID_Pause_After_Report).
 int HID_Get_Main_Clock_Frequency(void);
 int HID_Send_Main_Clock_Frequency(uint32_t main_frequency);
 int HID_Send_Sample_Rate(uint32_t SampleRate);

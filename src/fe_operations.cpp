@@ -135,7 +135,7 @@ ack_reply fe_eeprom_pair(fe_eeprom_access access, uint8_t low_address, uint32_t 
         if (read != nullptr)
             answers[half] = read();
         else if (half == 0)
-            HID_wait_device_answer(); // the receiver gets time to take the first report
+            HID_Pause_After_Report(); // the receiver gets time to take the first report
     }
     if (read == nullptr)
         return {HID_Last_Exchange(), sent, 0, -1};

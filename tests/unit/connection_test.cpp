@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "fe_interface.h"
 #include "platform/platform.h"
+#include "tcp_shell.h"
 
 #include <gtest/gtest.h>
 
@@ -144,15 +145,15 @@ TEST_F(DriveFiles, SecondOpenerOfTheSameDriveIsRefused) {
     EXPECT_FALSE(plat_file_valid(&other));
 }
 
-TEST_F(DriveFiles, AnswerFlagWaitIsAboutOneSecondAfterAWrite) {
+TEST_F(DriveFiles, PauseIsOneSecondAfterAWriteOnly) {
     hid_command_send_state = 0;
     uint64_t start = plat_monotonic_ms();
-    EXPECT_EQ(HID_wait_device_answer(), 0);
+    EXPECT_EQ(HID_Pause_After_Report(), 0);
     EXPECT_LT(plat_monotonic_ms() - start, 50u);
     unsigned char report[7] = {0x02, 0x0E};
     ASSERT_GT(HID_Write_Data(report), 0);
     start = plat_monotonic_ms();
-    EXPECT_EQ(HID_wait_device_answer(), -1);
+    EXPECT_EQ(HID_Pause_After_Report(), -1);
     EXPECT_GE(plat_monotonic_ms() - start, 1000u);
 }
 
@@ -176,7 +177,7 @@ TEST_F(DriveFiles, CloseAndResetReleaseTheDriveForTheNextOpen) {
         SetMSDPath(drive.c_str());
         char msg[128] = {0};
         testing::internal::CaptureStdout();
-        EXPECT_EQ(HID_Device_Reconnect(msg), 1) << how;
+        EXPECT_EQ(HID_Device_Init_MSD(msg, drive.c_str()), 1) << how;
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(hid_status, 2) << how;
     }
@@ -313,6 +314,27 @@ TEST(Tunnel, StoredAnswerIsTakenOnceAndOnlyWhenItIsAnAnswer) {
     hid_save_recieved_tcp_packet(msg, 40);
     EXPECT_EQ(0, memcmp(hid_tcp_packet, msg, 32));
     hid_change_tcp_network_flag(0);
+}
+
+// The flags of the three transports are views of the one open transport:
+// setting one chooses it, and the other reads as the flag of that choice.
+TEST(Transport, FlagsChooseTheOneOpenTransport) {
+    const struct {
+        int tunnel; // 1: set hid_tcp_network_flag, 0: hid_status
+        int value;
+        const char *name;
+        int status, flag;
+    } steps[] = {
+        {0, 2, "drive files", 2, 0}, {1, 1, "TCP tunnel", 0, 1}, {0, 0, "TCP tunnel", 0, 1},
+        {1, 0, "none", 0, 0},        {0, 1, "USB HID", 1, 0},    {1, 0, "USB HID", 1, 0},
+        {0, 0, "none", 0, 0},
+    };
+    for (const auto &s : steps) {
+        (s.tunnel ? hid_tcp_network_flag : hid_status) = s.value;
+        EXPECT_STREQ(HID_Transport_Name(), s.name) << s.tunnel << " " << s.value;
+        EXPECT_EQ(static_cast<int>(hid_status), s.status) << s.name;
+        EXPECT_EQ(static_cast<int>(hid_tcp_network_flag), s.flag) << s.name;
+    }
 }
 
 TEST(NoTransport, ReadsAndWritesDoNothing) {

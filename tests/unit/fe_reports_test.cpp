@@ -343,8 +343,8 @@ TEST_F(ReportBytes, FiveByteReportsLoseBytesFiveAndSix) {
     }
 }
 
-// A composite function writes its first report, waits (bounded) for the
-// receiver to take it, then writes the second. A helper thread plays a
+// A composite function writes its first report, pauses for the receiver to
+// take it, then writes the second. A helper thread plays a
 // receiver that never answers: it only watches the request file and hands
 // the first request it sees back through a future, so that it touches none
 // of the connection's state.

@@ -1,6 +1,7 @@
 // The platform layer, on whichever system the tests run (Linux, and
 // Windows under wine): sector transfers, exclusive opens, address text and
-// command-line text.
+// command-line text, and loading the HID library.
+#include "fe_hidapi.h"
 #include "platform/diagnose.h"
 #include "platform/net.h"
 #include "platform/platform.h"
@@ -15,8 +16,10 @@
 
 #ifdef _WIN32
 constexpr long INVALID_ARGUMENT = 87; // ERROR_INVALID_PARAMETER
-constexpr long NOT_OPEN = 10038;      // WSAENOTSOCK
+constexpr const char NO_SUCH_LIBRARY[] = "kestrel-no-such-library.dll";
+constexpr long NOT_OPEN = 10038; // WSAENOTSOCK
 #else
+constexpr const char NO_SUCH_LIBRARY[] = "libkestrel-no-such-library.so.0";
 constexpr long INVALID_ARGUMENT = EINVAL;
 constexpr long NOT_OPEN = EBADF;
 #endif
@@ -111,6 +114,31 @@ TEST(Platform, CommandLineTextToWide) {
     EXPECT_EQ(std::wstring(out), std::wstring(L"\u00E9\u20AC"));
     EXPECT_FALSE(plat_text_to_wide("\xFF", out, 8));
 #endif
+}
+
+// The HID library is taken whole or not at all, and one that cannot be had
+// says why (kestrel then goes on without USB HID).
+TEST(Platform, HidLibraryIsLoadedWholeOrNotAtAll) {
+    const struct {
+        const char *library;
+        bool found;
+        const char *why_part;
+    } cases[] = {
+        {FE_HIDAPI_LIBRARY, true, ""},
+        {NO_SUCH_LIBRARY, false, ""},
+#ifndef _WIN32
+        {"libm.so.6", false, "it has no function hid_enumerate"},
+#endif
+    };
+    for (const auto &c : cases) {
+        fe_hidapi_functions f;
+        char why[256] = "";
+        EXPECT_EQ(fe_hidapi_find(c.library, &f, why, sizeof why), c.found) << c.library;
+        EXPECT_EQ(f.open != nullptr && f.read_timeout != nullptr && f.close != nullptr, c.found)
+            << c.library;
+        EXPECT_EQ(why[0] == '\0', c.found) << c.library << ": " << why;
+        EXPECT_NE(strstr(why, c.why_part), nullptr) << c.library << ": " << why;
+    }
 }
 
 TEST(Platform, ClosedSocketFailsAtOnceWithTheNotOpenCode) {

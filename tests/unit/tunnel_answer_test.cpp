@@ -3,6 +3,7 @@
 // bytes of an earlier, longer message. (Found by the tcp_receive fuzz
 // target; its inputs control_answered_as_tunnel and short_type7.)
 #include "fe_interface.h"
+#include "tcp_shell.h"
 
 #include <gtest/gtest.h>
 
