@@ -492,8 +492,9 @@ TEST(Kestreld, CommandLinesRefused) {
         RunResult r = run_kestreld(row.args, {.timeout_ms = 10000});
         EXPECT_EQ(r.status, row.status) << row.args[0] << " " << r.err;
         EXPECT_EQ(r.out, "");
-        if (!row.says.empty())
+        if (!row.says.empty()) {
             EXPECT_EQ(r.err, row.says);
+        }
     }
     close(busy);
 }
