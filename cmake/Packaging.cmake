@@ -108,12 +108,21 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # kestrel loads hidapi when it first tries USB HID, so dpkg-shlibdeps does
 # not see it: the package names it itself.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libhidapi-hidraw0 (>= 0.13)")
+# A cross build (cmake/aarch64-linux-gnu.cmake, ...) is packed for its target:
+# the package names the target's architecture, and dpkg-shlibdeps, told the
+# same through DEB_HOST_ARCH when cpack runs, reads the target's libraries
+# from Debian's multiarch packages (libc6:arm64, ...).
+if(KESTREL_DEB_ARCH)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${KESTREL_DEB_ARCH})
+  file(WRITE ${CMAKE_BINARY_DIR}/CPackTarget.cmake "set(ENV{DEB_HOST_ARCH} ${KESTREL_DEB_ARCH})\n")
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackTarget.cmake)
+endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 include(CPack)
 
 # Tests of the installed files and of the package.
-if(KESTREL_BUILD_TESTS)
+if(KESTREL_BUILD_TESTS AND NOT CMAKE_CROSSCOMPILING)
   set(KESTREL_DIST_TESTS ${CMAKE_CURRENT_LIST_DIR}/../tests/dist)
   get_filename_component(KESTREL_DIST_TESTS ${KESTREL_DIST_TESTS} ABSOLUTE)
   if(TARGET kestrel-sim)

@@ -3,6 +3,7 @@
 # folder:
 #   kestrel.exe, hidapi.dll            the program and the USB HID library
 #   kestreld.exe                       the server for station software
+#   LICENSE.txt                        kestrel's licence (MIT)
 #   hidapi-LICENSE*.txt                the library's licence texts
 #   README.md                          the README (its Windows section first)
 #   kestrel.html, kestreld.html        the manual pages
@@ -10,6 +11,7 @@ install(TARGETS kestrel kestreld hidapi RUNTIME DESTINATION .)
 foreach(licence LICENSE LICENSE-bsd LICENSE-gpl3 LICENSE-orig)
   install(FILES ${KESTREL_HIDAPI_SOURCE}/${licence}.txt DESTINATION . RENAME hidapi-${licence}.txt)
 endforeach()
+install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION .)
 
 find_program(KESTREL_MANDOC mandoc)

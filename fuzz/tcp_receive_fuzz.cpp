@@ -133,8 +133,9 @@ Expected expected_exchange(int report_size) {
         return e;
     const uint8_t *answer = message + 2;
     if (answer[0] == 6 && report_size >= 6)
-        e.value = static_cast<int32_t>(answer[2] | answer[3] << 8 | answer[4] << 16 |
-                                       static_cast<uint32_t>(answer[5]) << 24);
+        e.value = static_cast<int32_t>(
+            static_cast<uint32_t>(answer[2] | answer[3] << 8 | answer[4] << 16) |
+            static_cast<uint32_t>(answer[5]) << 24);
     else
         e.value = 0;
     return e;

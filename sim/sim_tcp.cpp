@@ -160,7 +160,7 @@ class TcpTransport : public Transport {
         // Whole messages that came before the connection ended are still
         // acted on, as a receiver would.
         while (!c.closing && c.in.size() >= 2) {
-            size_t length = (c.in[0] | (c.in[1] << 8)) & MAX_MESSAGE;
+            size_t length = static_cast<size_t>((c.in[0] | (c.in[1] << 8)) & MAX_MESSAGE);
             if (length < 2) {
                 c.closing = true; // no message is shorter than its header
                 break;

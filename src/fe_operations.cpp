@@ -151,3 +151,23 @@ int fe_rf_gain_code(int db) {
     int64_t code = (int64_t{db} - FE_RF_GAIN_LOW_DB) * FE_RF_CODES_PER_STEP / FE_RF_GAIN_STEP_DB;
     return static_cast<int>(code);
 }
+
+// ---------------------------------------------------------------------------
+// EEPROM values. A 32-bit value takes two words: the low half at the first
+// address, the high half at the next. Between the two reports the receiver
+// gets time to take the first one (the EEPROM pair above).
+// ---------------------------------------------------------------------------
+
+int HID_Get_Main_Clock_Frequency(void) {
+    return fe_eeprom_pair(FE_EEPROM_READ, 0, 0, nullptr).value;
+}
+
+int HID_Send_Main_Clock_Frequency(uint32_t main_frequency) {
+    return fe_eeprom_pair(FE_EEPROM_WRITE, 0, main_frequency, nullptr).value;
+}
+int HID_Send_Sample_Rate(uint32_t SampleRate) {
+    return fe_eeprom_pair(FE_EEPROM_WRITE, 6, SampleRate, nullptr).value;
+}
+int HID_Send_Diversity_Sample_Rate(uint32_t SampleRate) {
+    return fe_eeprom_pair(FE_EEPROM_WRITE, 9, SampleRate, nullptr).value;
+}

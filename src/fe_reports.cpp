@@ -10,7 +10,6 @@
 #include <cstdio>
 
 #include "byte_order.h"
-#include "fe_operations.h"
 
 namespace {
 
@@ -106,12 +105,12 @@ int HID_Get_Frequency(int channel) {
 
 // The receiver numbers its FE gain codes from 1: code `index` travels as
 // index + 1. The second byte is a plain value, not a device handle.
-int HID_ChangeFE_Gain(int index, int fe_handle) {
+int HID_ChangeFE_Gain(int index, int value) {
     unsigned char report[REPORT_BYTES] = {0};
     report[0] = REPORT_COMMAND;
     report[1] = 0x02;
     report[2] = low_byte(static_cast<uint32_t>(index) + 1u);
-    report[3] = low_byte_of(fe_handle);
+    report[3] = low_byte_of(value);
     return HID_Write_Data(report);
 }
 
@@ -372,24 +371,8 @@ int HID_Init_FE(void) {
 }
 
 // ---------------------------------------------------------------------------
-// EEPROM values. A 32-bit value takes two words: the low half at the first
-// address, the high half at the next. Between the two reports the receiver
-// gets time to take the first one (the EEPROM pair of fe_operations.h).
+// EEPROM words
 // ---------------------------------------------------------------------------
-
-int HID_Get_Main_Clock_Frequency(void) {
-    return fe_eeprom_pair(FE_EEPROM_READ, 0, 0, nullptr).value;
-}
-
-int HID_Send_Main_Clock_Frequency(uint32_t main_frequency) {
-    return fe_eeprom_pair(FE_EEPROM_WRITE, 0, main_frequency, nullptr).value;
-}
-int HID_Send_Sample_Rate(uint32_t SampleRate) {
-    return fe_eeprom_pair(FE_EEPROM_WRITE, 6, SampleRate, nullptr).value;
-}
-int HID_Send_Diversity_Sample_Rate(uint32_t SampleRate) {
-    return fe_eeprom_pair(FE_EEPROM_WRITE, 9, SampleRate, nullptr).value;
-}
 
 int HID_Send_Diversity_Mode(int16_t mode) {
     return HID_Send_EEPROM_Data(8, static_cast<uint16_t>(mode));

@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
         SizeCase{"Id255D_0002", 0x255D, 0x0002, {"03 20 26 D7 00 02 00", "02 5C 34 12 00 00 00"}},
         SizeCase{"Id255D_0001", 0x255D, 0x0001, {"03 20 26 D7 00", "02 5C 34 12 00"}},
         SizeCase{"Id255D_0006", 0x255D, 0x0006, {"03 20 26 D7 00 02 00", "02 5C 34 12 00 00 00"}}),
-    [](const ::testing::TestParamInfo<SizeCase> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<SizeCase> &param_info) { return param_info.param.name; });
 
 TEST(Exchange, FiveByteReceiverLosesTheChannelByte) {
     HidSim sim;

@@ -365,7 +365,7 @@ INSTANTIATE_TEST_SUITE_P(
                   false,
                   0,
                   kQuickMs}),
-    [](const ::testing::TestParamInfo<StoreCase> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<StoreCase> &param_info) { return param_info.param.name; });
 
 // Just inside the TCP answer bound: the answer is taken, not given up.
 TEST(FaultMatrix, AnswerJustInsideTheTcpBound) {
@@ -478,7 +478,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {.close_after = 150},
                    "User memory cell 74 got no answer to its query: the backup stops there\n",
                    kQuickMs}),
-    [](const ::testing::TestParamInfo<BackupCase> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<BackupCase> &param_info) { return param_info.param.name; });
 
 // ---------------------------------------------------------------------------
 // The drive goes away, or cannot be written
@@ -712,7 +712,7 @@ INSTANTIATE_TEST_SUITE_P(
                     }(),
                     {{22, 7400000}, {23, 5}},
                     "Backup file line 10000 skipped"}),
-    [](const ::testing::TestParamInfo<RestoreCase> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<RestoreCase> &param_info) { return param_info.param.name; });
 
 // ---------------------------------------------------------------------------
 // Silent and vanished receivers: -V, -wrf and -wwf end within 5 s
@@ -774,7 +774,7 @@ INSTANTIATE_TEST_SUITE_P(
         DeadLinkCase{"ClosedTcpV", Link::Tcp, {}, {.close_after = 0}, "-V", recv_failed(0)},
         DeadLinkCase{"ClosedTcpWrf", Link::Tcp, {}, {.close_after = 0}, "-wrf", "no cell was read"},
         DeadLinkCase{"ClosedTcpWwf", Link::Tcp, {}, {.close_after = 0}, "-wwf", kRestoreStops}),
-    [](const ::testing::TestParamInfo<DeadLinkCase> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<DeadLinkCase> &param_info) { return param_info.param.name; });
 
 // A receiver that answers 2.5 s late still answers before a third wait in a
 // row runs out: it is not taken as silent, and every report goes out.
@@ -850,7 +850,7 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"UsbModeTwoOnASilentHid", Link::Hid, {.silent = true}, {}, {"-U2"}, 0, ""},
         StatusCase{
             "UsbModeTwoAfterAFailureHid", Link::Hid, {.silent = true}, {}, {"-B1", "-U2"}, 1, ""}),
-    [](const ::testing::TestParamInfo<StatusCase> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<StatusCase> &param_info) { return param_info.param.name; });
 
 } // namespace
 } // namespace e2e

@@ -277,18 +277,25 @@ bool windows_target() {
     return windows_exe() != nullptr;
 }
 
+// The build of another system (arm64, armhf) whose programs the tests run,
+// under qemu-user, instead of this build's.
+static std::string target_build(const char *file, const char *own) {
+    const char *dir = getenv("KESTREL_E2E_TARGET_BUILD");
+    return dir != nullptr && *dir != '\0' ? std::string(dir) + "/" + file : own;
+}
+
 std::string kestrel_binary() {
-    return windows_exe() != nullptr ? windows_exe() : KESTREL_BINARY;
+    return windows_exe() != nullptr ? windows_exe() : target_build("kestrel", KESTREL_BINARY);
 }
 std::string kestreld_binary() {
-    return KESTRELD_BINARY;
+    return target_build("kestreld/kestreld", KESTRELD_BINARY);
 }
 
 std::string sim_binary() {
-    return KESTREL_SIM_BINARY;
+    return target_build("sim/kestrel-sim", KESTREL_SIM_BINARY);
 }
 std::string hid_library() {
-    return KESTREL_SIM_HID_LIBRARY;
+    return target_build("sim/libkestrel_sim_hid.so", KESTREL_SIM_HID_LIBRARY);
 }
 
 // The Windows kestreld.exe, when the tests run against it.

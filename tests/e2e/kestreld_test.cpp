@@ -302,14 +302,15 @@ TEST(Kestreld, GreedyClientsStallNobody) {
     std::atomic<bool> streaming = true;
     std::vector<std::thread> streamers;
     for (int i = 0; i < 3; i++)
-        streamers.emplace_back([&, fd = loopback::connect_to(s.server.port())] {
-            const std::string chunk(65536, 'F');
-            timeval bound{0, 200000};
-            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
-            while (streaming)
-                send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
-            close(fd);
-        });
+        streamers.emplace_back(
+            [&, fd = loopback::connect_to(static_cast<uint16_t>(s.server.port()))] {
+                const std::string chunk(65536, 'F');
+                timeval bound{0, 200000};
+                setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
+                while (streaming)
+                    send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+                close(fd);
+            });
     for (int i = 0; i < 5; i++) {
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(polite.ask("F " + std::to_string(7000000 + i)), "RPRT 0\n");

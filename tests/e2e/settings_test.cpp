@@ -502,9 +502,9 @@ std::vector<std::tuple<Link, size_t>> every_case() {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryOption, SettingsTest, ::testing::ValuesIn(every_case()),
-                         [](const ::testing::TestParamInfo<SettingsTest::ParamType> &info) {
-                             return std::string(kCases[std::get<1>(info.param)].name) + "_" +
-                                    link_name(std::get<0>(info.param));
+                         [](const ::testing::TestParamInfo<SettingsTest::ParamType> &param_info) {
+                             return std::string(kCases[std::get<1>(param_info.param)].name) + "_" +
+                                    link_name(std::get<0>(param_info.param));
                          });
 
 // A receiver that never answers: every read ends in the time-out line, and

@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    "\\x1b]0;owned\\x07RX \\x9b31m\xc3\xa9") +
                         "PID(0x0002)=1 , PID(0x0006)=0\n\r",
                     "\\x1b]0;owned\\x07RX ?31m?"}),
-    [](const ::testing::TestParamInfo<ListingCase> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<ListingCase> &param_info) { return param_info.param.name; });
 
 TEST(Listing, EveryLListsAgain) {
     HidSim sim;
@@ -240,7 +240,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {HidDevice{.serial = std::nullopt, .product = "NoSerial"}},
                  {"-C0"},
                  "NoSerial"}),
-    [](const ::testing::TestParamInfo<OpenCase> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<OpenCase> &param_info) { return param_info.param.name; });
 
 TEST(Open, UnreadableProductStringStillOpens) {
     HidSim sim;

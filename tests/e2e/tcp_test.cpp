@@ -123,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "The Data stream has been started\r\n",
                     {"08 00 18 00 80 02 00 00"},
                     {{"stream", "1"}}}),
-    [](const ::testing::TestParamInfo<ControlCase> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<ControlCase> &param_info) { return param_info.param.name; });
 
 // ---------------------------------------------------------------------------
 // The report tunnel

@@ -45,7 +45,7 @@ void install_handlers() {
         memset(&sa, 0, sizeof sa);
         sa.sa_handler = on_ending_signal;
         sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESETHAND | SA_NODEFER;
+        sa.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
         sigaction(sig, &sa, nullptr);
     }
 }

@@ -225,7 +225,9 @@ void search_table(const char *mountinfo_path, size_t dir_size, uint64_t deadline
 }
 
 // Runs the search in a child process and waits for its result until the
-// deadline. Returns false when no child could be started.
+// deadline. Returns false when no child could be started, or when it ended
+// without its answer (killed, or it crashed): the run then searches itself,
+// rather than saying that a drive did not answer.
 bool search_in_child(const char *mountinfo_path, size_t dir_size, uint64_t deadline,
                      search_result *r) {
     int fds[2];
@@ -256,6 +258,7 @@ bool search_in_child(const char *mountinfo_path, size_t dir_size, uint64_t deadl
     close(fds[1]);
     search_result got{};
     size_t have = 0;
+    bool ended = false; // the child closed its end before the whole answer
     char *into = reinterpret_cast<char *>(&got);
     while (have < sizeof got) {
         uint64_t now = plat_monotonic_ms();
@@ -270,6 +273,7 @@ bool search_in_child(const char *mountinfo_path, size_t dir_size, uint64_t deadl
         ssize_t n = read(fds[0], into + have, sizeof got - have);
         if (n < 0 && errno == EINTR)
             continue;
+        ended = n == 0;
         if (n <= 0)
             break;
         have += static_cast<size_t>(n);
@@ -278,14 +282,16 @@ bool search_in_child(const char *mountinfo_path, size_t dir_size, uint64_t deadl
     if (have == sizeof got) {
         *r = got;
         waitpid(pid, nullptr, 0); // it has written all and is ending
-    } else {
-        // Stuck (or died): stop waiting. A child stuck in the kernel ends
-        // only when its call returns; it is not waited for.
-        r->timed_out = true;
-        kill(pid, SIGKILL);
-        for (int i = 0; i < 20 && waitpid(pid, nullptr, WNOHANG) == 0; i++)
-            plat_sleep_ms(1);
+        return true;
     }
+    // Stuck, or ended without its answer. A child stuck in the kernel ends
+    // only when its call returns; it is not waited for.
+    kill(pid, SIGKILL);
+    for (int i = 0; i < 20 && waitpid(pid, nullptr, WNOHANG) == 0; i++)
+        plat_sleep_ms(1);
+    if (ended)
+        return false;
+    r->timed_out = true;
     return true;
 }
 
