@@ -108,7 +108,7 @@ std::wstring widen(const std::string &s) {
     if (n > 0)
         MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), wide.data(), n);
     return wide;
-#endif
+#else
     std::wstring out;
     mbstate_t st{};
     const char *p = s.c_str();
@@ -125,6 +125,7 @@ std::wstring widen(const std::string &s) {
         p += n;
     }
     return out;
+#endif
 }
 
 std::optional<unsigned long> number(const std::string &s) {
