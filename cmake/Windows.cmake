@@ -5,8 +5,8 @@
 #   cmake --build build-win && ctest --test-dir build-win
 #   (cd build-win && cpack -G ZIP)       kestrel-<version>-win64.zip
 #
-# Everything that runs lands in build-win/bin: kestrel.exe, hidapi.dll, the
-# tests. hidapi is hidapi's own Windows backend, taken from Debian's source
+# Everything that runs lands in build-win/bin: kestrel.exe, kestreld.exe,
+# hidapi.dll, the tests. hidapi is hidapi's own Windows backend, taken from Debian's source
 # package of the same version as the Linux build and checked against the
 # checksum below; it is built as a DLL beside kestrel.exe, so that tests can
 # put a stand-in in its place. The tests run under wine, in a wine prefix of
@@ -42,7 +42,8 @@ target_include_directories(hidapi PUBLIC ${HIDAPI_INCLUDE_DIRS})
 target_compile_options(hidapi PRIVATE -Wno-error)
 
 # The simulated receivers' hidapi stand-in, built as a DLL of the same name;
-# a copy of kestrel.exe beside it (bin/hidsim/) runs with simulated receivers.
+# copies of kestrel.exe and kestreld.exe beside it (bin/hidsim/) run with
+# simulated receivers.
 function(kestrel_windows_hid_stand_in)
   add_library(kestrel_sim_model STATIC ${CMAKE_SOURCE_DIR}/sim/receiver_model.cpp)
   target_include_directories(kestrel_sim_model PUBLIC ${CMAKE_SOURCE_DIR}/sim)
@@ -53,12 +54,15 @@ function(kestrel_windows_hid_stand_in)
   set_target_properties(kestrel_sim_hid PROPERTIES PREFIX "" OUTPUT_NAME hidapi
                         RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/hidsim
                         ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/hidsim)
-  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/bin/hidsim/kestrel.exe
-                     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:kestrel>
-                             ${CMAKE_BINARY_DIR}/bin/hidsim/kestrel.exe
-                     DEPENDS kestrel)
-  add_custom_target(kestrel_hidsim ALL DEPENDS ${CMAKE_BINARY_DIR}/bin/hidsim/kestrel.exe
-                                               kestrel_sim_hid)
+  set(copies)
+  foreach(program kestrel kestreld)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/bin/hidsim/${program}.exe
+                       COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${program}>
+                               ${CMAKE_BINARY_DIR}/bin/hidsim/${program}.exe
+                       DEPENDS ${program})
+    list(APPEND copies ${CMAKE_BINARY_DIR}/bin/hidsim/${program}.exe)
+  endforeach()
+  add_custom_target(kestrel_hidsim ALL DEPENDS ${copies} kestrel_sim_hid)
 endfunction()
 
 # --- The package and the tests ----------------------------------------------
@@ -98,10 +102,12 @@ macro(kestrel_windows_tests)
 
     if(KESTREL_HOST_BUILD_DIR)
       # The end-to-end tests of the Linux build that carry the label
-      # "windows" (tests/e2e/windows_labels.cmake), run against kestrel.exe:
-      # the same expectations, with the console's text-mode line ends.
+      # "windows" (tests/e2e/windows_labels.cmake), run against kestrel.exe
+      # and kestreld.exe: the same expectations, with the console's
+      # text-mode line ends.
       set(e2e_env
         KESTREL_E2E_WINDOWS_EXE=${CMAKE_BINARY_DIR}/bin/hidsim/kestrel.exe
+        KESTREL_E2E_WINDOWS_KESTRELD=${CMAKE_BINARY_DIR}/bin/hidsim/kestreld.exe
         KESTREL_E2E_WINE_RUN=${CMAKE_SOURCE_DIR}/cmake/wine-run.sh
         KESTREL_E2E_WINE_PREFIX=${CMAKE_BINARY_DIR}/wine)
       add_test(NAME win_e2e

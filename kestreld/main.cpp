@@ -327,6 +327,7 @@ void serve(void) {
 } // namespace
 
 int main(int argc, char **argv) {
+    plat_start(&argc, &argv); // Windows: the command line as UTF-8, the 1 ms timer
     // Before anything is opened: a closed standard descriptor must not
     // become a command file of the receiver's drive or a client's socket.
     if (!plat_ensure_std_descriptors()) {
@@ -423,7 +424,7 @@ int main(int argc, char **argv) {
     if (receiver.serial[0] != '\0') {
         // A serial number that cannot be read must not let another receiver
         // be opened in its place.
-        if (mbstowcs(wide_serial, receiver.serial, 255) == static_cast<size_t>(-1)) {
+        if (!plat_text_to_wide(receiver.serial, wide_serial, 255)) {
             fprintf(stderr, "kestreld: -N%s: not valid text in this locale\n", receiver.serial);
             return 2;
         }
@@ -445,8 +446,9 @@ int main(int argc, char **argv) {
     for (int ch = 0; ch < channel_count; ch++) {
         uint16_t port = static_cast<uint16_t>(listen_port + ch);
         if (!plat_listen(&listeners[ch], listen_addr, port)) {
-            fprintf(stderr, "kestreld: cannot listen on port %u: error %ld\n", port,
-                    plat_last_error());
+            fprintf(stderr, "kestreld: cannot listen on %u.%u.%u.%u:%u: %s\n", listen_host[0],
+                    listen_host[1], listen_host[2], listen_host[3], port,
+                    plat_listen_error_text(plat_last_error()));
             return 1;
         }
         if (listen_port == 0)

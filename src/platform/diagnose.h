@@ -12,6 +12,8 @@ enum plat_error_kind {
     PLAT_ERROR_REFUSED,     // a connection refused: nothing listens there
     PLAT_ERROR_TIMED_OUT,   // no answer in time
     PLAT_ERROR_UNREACHABLE, // no route to the network or the host
+    PLAT_ERROR_PORT_IN_USE, // another socket is bound to the address and port
+    PLAT_ERROR_NOT_LOCAL,   // an address that is not one of this machine's
 };
 
 plat_error_kind plat_error_kind_of(long code);

@@ -1,8 +1,9 @@
 // Server sockets for kestreld: listening on an IPv4 address, taking
 // connections, moving bytes without ever blocking, waiting on many sockets
-// at once, and the stop request of SIGTERM, SIGINT and SIGHUP. Nothing here blocks
-// except plat_serve_wait, and that only until its time-out, a socket event
-// or a stop request.
+// at once, and the stop request (SIGTERM, SIGINT and SIGHUP on POSIX; on
+// Windows Ctrl-C, Ctrl-Break, the console window closed, a log-off or a
+// shutdown). Nothing here blocks except plat_serve_wait, and that only
+// until its time-out, a socket event or a stop request.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +19,10 @@ bool plat_ipv4_is_loopback(uint32_t addr_be);
 // system's code in plat_last_error() when the address cannot be used (in
 // use, not on this machine, ...).
 bool plat_listen(plat_tcp *s, uint32_t addr_be, uint16_t port);
+// Why plat_listen failed with `code`, in words for the user: "the port is
+// in use by another program", "the address is not one of this machine's",
+// or else the system's own text.
+const char *plat_listen_error_text(long code);
 
 // The port a listening socket is bound to (0 when it cannot be read).
 uint16_t plat_local_port(plat_tcp *s);
@@ -47,8 +52,10 @@ struct plat_wait_item {
 
 // From now on SIGTERM, SIGINT and SIGHUP only ask the server to stop: they
 // are held back everywhere except inside plat_serve_wait, which they end at
-// once. SIGPIPE, SIGUSR1 and SIGALRM are ignored. False when the signals
-// cannot be set up.
+// once. SIGPIPE, SIGUSR1 and SIGALRM are ignored. On Windows the console's
+// events do the same (Ctrl-C, Ctrl-Break; the window closed, a log-off, a
+// shutdown hold the process until it has ended by itself, with status 0).
+// False when the stop request cannot be set up.
 bool plat_stop_signals_install(void);
 // Whether a stop was asked for, also by a signal still held back.
 bool plat_stop_requested(void);

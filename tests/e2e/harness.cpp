@@ -298,6 +298,23 @@ std::string hid_library() {
     return target_build("sim/libkestrel_sim_hid.so", KESTREL_SIM_HID_LIBRARY);
 }
 
+// The Windows kestreld.exe, when the tests run against it.
+const char *windows_kestreld() {
+    const char *exe = getenv("KESTREL_E2E_WINDOWS_KESTRELD");
+    return exe != nullptr && *exe != '\0' ? exe : nullptr;
+}
+
+// The command line that runs a Windows program under wine.
+std::vector<std::string> under_wine(const char *exe, const std::vector<std::string> &args) {
+    std::vector<std::string> wine_args = {getenv("KESTREL_E2E_WINE_PREFIX"), exe};
+    wine_args.insert(wine_args.end(), args.begin(), args.end());
+    return wine_args;
+}
+
+std::string drive_option(const std::string &dir) {
+    return "-P" + (windows_target() ? "Z:" + dir : dir);
+}
+
 // kestrel.exe writes through the C runtime's text mode: every "\n" reaches
 // a pipe as "\r\n". Checks that it did and takes the added "\r" away, so
 // that the expectations of the Linux program apply as they are.
@@ -325,9 +342,17 @@ RunResult run_kestrel(const std::vector<std::string> &args, const HidSim &sim, R
         return run_process(kestrel_binary(), args, options);
     // The simulated receivers reach kestrel.exe through the hidapi.dll
     // stand-in beside it, which reads the same configuration.
-    std::vector<std::string> wine_args = {getenv("KESTREL_E2E_WINE_PREFIX"), exe};
-    wine_args.insert(wine_args.end(), args.begin(), args.end());
-    RunResult r = run_process(getenv("KESTREL_E2E_WINE_RUN"), wine_args, options);
+    RunResult r = run_process(getenv("KESTREL_E2E_WINE_RUN"), under_wine(exe, args), options);
+    r.out = from_text_mode(r.out, "stdout");
+    r.err = from_text_mode(r.err, "stderr");
+    return r;
+}
+
+RunResult run_kestreld(const std::vector<std::string> &args, RunOptions options) {
+    const char *exe = windows_kestreld();
+    if (exe == nullptr)
+        return run_process(kestreld_binary(), args, options);
+    RunResult r = run_process(getenv("KESTREL_E2E_WINE_RUN"), under_wine(exe, args), options);
     r.out = from_text_mode(r.out, "stdout");
     r.err = from_text_mode(r.err, "stderr");
     return r;
@@ -593,10 +618,22 @@ Kestreld::Kestreld(const std::vector<std::string> &args,
                    const std::vector<std::pair<std::string, std::string>> &env) {
     std::vector<std::string> all = {"--listen", "127.0.0.1:0"}; // args may name another
     all.insert(all.end(), args.begin(), args.end());
-    pid_ = spawn_server(kestreld_binary(), all, dir_.file("out"), dir_.file("err"), env);
-    // Serving once the ready line is out; bounded.
+    const char *exe = windows_kestreld();
+    if (exe == nullptr) {
+        pid_ = spawn_server(kestreld_binary(), all, dir_.file("out"), dir_.file("err"), env);
+    } else {
+        // The simulated receivers reach kestreld.exe through the hidapi.dll
+        // stand-in beside it.
+        std::vector<std::pair<std::string, std::string>> windows_env;
+        for (const auto &kv : env)
+            if (kv.first != "LD_PRELOAD")
+                windows_env.push_back(kv);
+        pid_ = spawn_server(getenv("KESTREL_E2E_WINE_RUN"), under_wine(exe, all), dir_.file("out"),
+                            dir_.file("err"), windows_env);
+    }
+    // Serving once the ready line is out; bounded (wine takes longer to start).
     const std::string ready = "kestreld: serving 127.0.0.1:";
-    for (int i = 0; i < 500 && port_ == 0; i++) {
+    for (int i = 0; i < (exe == nullptr ? 500 : 2000) && port_ == 0; i++) {
         std::string out = dir_.read("out");
         if (out.rfind(ready, 0) == 0 && out.find('\n') != std::string::npos) {
             port_ = atoi(out.c_str() + ready.size());
@@ -625,6 +662,9 @@ std::string Kestreld::log() const {
 void Kestreld::stop(int sig) {
     if (pid_ <= 0)
         return;
+    // Wine ends at once on SIGTERM; SIGINT reaches kestreld.exe as Ctrl-C.
+    if (windows_kestreld() != nullptr && sig == SIGTERM)
+        sig = SIGINT;
     stop_server(&pid_, "kestreld", dir_.file("err"), sig);
     // None of kestrel's console texts: standard output is the ready line,
     // standard error kestreld's own log.

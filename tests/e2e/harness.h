@@ -204,12 +204,15 @@ class MsdSim {
 // until the end of the test,
 // then stopped by its process id with SIGTERM; it must end with status 0,
 // having printed nothing but its ready line on standard output and its
-// own log lines on standard error.
+// own log lines on standard error. With KESTREL_E2E_WINDOWS_KESTRELD set
+// (beside the variables of kestrel.exe below) it is kestreld.exe under
+// wine, stopped with SIGINT, which wine turns into the console's Ctrl-C.
 //   Kestreld server({"-T127.0.0.1", "-P" + std::to_string(sim.tcp_port())});
 //   Kestreld server({}, hid.env());                  // the HID receivers of `hid`
 //   server.port()             the port of channel 0
 //   server.stop(SIGHUP)       stop it with this signal (SIGTERM by default)
 //   server.signal(SIGUSR1), server.log()   send a signal; its standard error
+//   run_kestreld(args)        a run that is to end by itself (a refused command line)
 class Kestreld {
   public:
     explicit Kestreld(const std::vector<std::string> &args,
@@ -228,6 +231,9 @@ class Kestreld {
     int port_ = 0;
     std::string ready_line_;
 };
+
+// Runs kestreld, or kestreld.exe under wine, to its end.
+RunResult run_kestreld(const std::vector<std::string> &args, RunOptions options = {});
 
 // Runs kestrel with the given HID receivers (none when `sim` is null).
 RunResult run_kestrel(const std::vector<std::string> &args, const HidSim &sim,
@@ -250,6 +256,9 @@ bool windows_target();
 inline long system_code(long posix, long windows) {
     return windows_target() ? windows : posix;
 }
+
+// The drive at `dir` as -P gives it: on Windows through wine's Z: drive.
+std::string drive_option(const std::string &dir);
 
 // Paths of the built programs.
 std::string kestrel_binary();

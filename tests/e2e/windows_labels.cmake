@@ -2,8 +2,9 @@
 # label "windows"; the Windows build runs them by that label
 # (cmake/Windows.cmake). They cover every option on each transport (the
 # settings table), the information report, the user memory commands and
-# backup files, and what differs by system: text-mode line ends, error
-# numbers, exclusive opens, the wide command line.
+# backup files, kestreld.exe against Hamlib's clients, and what differs by
+# system: text-mode line ends, error numbers, exclusive opens, the wide
+# command line, the console's stop.
 #
 # Read by ctest after the discovered tests (e2e_tests_TESTS lists them); each
 # entry is a regular expression over a whole test name.
@@ -17,6 +18,10 @@ set(windows_e2e
   "Drive\\.(OverlongPathOpensNothingAndSaysSo|HidReceiverIsPreferredToTheDrive)"
   "Startup\\..*" "HelpScreen\\..*" "Listing.*" "ReportSize.*"
   "Exchange\\.(OverTheDriveFiles|SecondKestrelOnADriveInUseFailsToOpen)"
+  # kestreld.exe: all but the POSIX signals and closed standard descriptors.
+  "Kestreld\\.(HamlibRigctl|HamlibPython|GpredictLikeClient|KnownTraps|FrequenciesRefusedOrRounded)"
+  "Kestreld\\.(ReceiverFaults|GreedyClientsStallNobody|IdleClientsGiveWay|StopBeginsNoNewExchange)"
+  "Kestreld\\.(UsbReceiverUnpluggedAndBack|ChannelPerPort|CommandLinesRefused)"
   # Every open but the serial that the locale cannot represent: wine's
   # command line is always wide.
   "Open\\.(UnreadableProductString|LongProductString|ReceiverThatCannotBeOpened|SerialWithNoMatch).*")

@@ -34,6 +34,10 @@ plat_error_kind plat_error_kind_of(long code) {
     case EHOSTDOWN:
 #endif
         return PLAT_ERROR_UNREACHABLE;
+    case EADDRINUSE:
+        return PLAT_ERROR_PORT_IN_USE;
+    case EADDRNOTAVAIL:
+        return PLAT_ERROR_NOT_LOCAL;
     default:
         return PLAT_ERROR_OTHER;
     }

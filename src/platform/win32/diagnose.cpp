@@ -33,6 +33,10 @@ plat_error_kind plat_error_kind_of(long code) {
     case WSAENETDOWN:
     case WSAEHOSTDOWN:
         return PLAT_ERROR_UNREACHABLE;
+    case WSAEADDRINUSE:
+        return PLAT_ERROR_PORT_IN_USE;
+    case WSAEADDRNOTAVAIL:
+        return PLAT_ERROR_NOT_LOCAL;
     default:
         return PLAT_ERROR_OTHER;
     }
