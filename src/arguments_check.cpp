@@ -144,7 +144,7 @@ bool handle_long_options(const command_line &line) {
             continue;
         if (strcmp(row->sub, "help") == 0)
             show_help_information();
-        else if (strcmp(spec->sub, "list") == 0)
+        else if (strcmp(row->sub, "list") == 0)
             list_receivers_and_drives();
         else
             printf("kestrel %s\n", kestrel_version);
