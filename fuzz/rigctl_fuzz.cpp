@@ -35,7 +35,7 @@ uint32_t gain_codes = 0;
 // The stand-in receiver.
 void rig_configure(const char *, uint16_t) {}
 int rig_open(void) {
-    return failure == RIG_EIO ? RIG_EIO : RIG_OK;
+    return failure == RIG_EPOWER ? RIG_EPOWER : RIG_OK;
 }
 void rig_close(void) {}
 int rig_set_frequency(int channel, uint32_t hz) {
@@ -69,7 +69,7 @@ int rig_get_agc(int, bool *on) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 5)
         return 0;
-    static const int failures[] = {RIG_OK, RIG_EINVAL, RIG_ETIMEOUT, RIG_EIO};
+    static const int failures[] = {RIG_OK, RIG_EINVAL, RIG_ETIMEOUT, RIG_EPOWER};
     failure = failures[data[0] & 3];
     answers_zero = (data[0] & 4) != 0;
     gain_codes = static_cast<uint32_t>(data[1]) | static_cast<uint32_t>(data[2]) << 8 |

@@ -55,12 +55,13 @@ client *clients[MAX_CLIENTS];
 
 const char usage[] =
     "Usage: kestreld [-N<serial>] [-P<dir>/] [-T<address> [-P<port>]]\n"
-    "                [--listen ADDRESS:PORT] [--channels N]\n"
+    "                [--listen ADDRESS:PORT] [-t PORT] [--channels N]\n"
     "Serves the receiver to Hamlib network radio clients (NET rigctl).\n"
     "  -N<serial>            the USB receiver with this serial number\n"
     "  -P<dir>/              the receiver's drive mounted at <dir>/\n"
     "  -T<address> -P<port>  the networked receiver at <address>:<port> (port 50000)\n"
     "  --listen ADDRESS:PORT where clients connect (default 127.0.0.1:4532)\n"
+    "  -t PORT, --port PORT  the port only (the last port given is used)\n"
     "  --channels N          serve channels 0 to N-1 on ports PORT to PORT+N-1 (1 to 4)\n"
     "  --help, --version\n"
     "See kestreld(1). The protocol has no authentication: listen on loopback only\n"
@@ -84,6 +85,14 @@ bool parse_dotted_quad(const char *text, uint8_t bytes[4]) {
         bytes[i] = static_cast<uint8_t>(value);
     }
     return *p == '\0';
+}
+
+// Reads a TCP port to listen on: 0 to 65535 in decimal digits only (0: a
+// free port).
+bool parse_port(const char *text, long *port) {
+    char *end = nullptr;
+    *port = strtol(text, &end, 10);
+    return text[0] >= '0' && text[0] <= '9' && *end == '\0' && *port >= 0 && *port <= 65535;
 }
 
 // Reads "ADDRESS:PORT": a dotted-quad IPv4 address of this machine's own
@@ -361,6 +370,22 @@ int main(int argc, char **argv) {
         if (strcmp(a, "--version") == 0) {
             printf("kestreld %s\n", kestrel_version);
             return 0;
+        }
+        // The listen port as rigctld users write it; the port given last,
+        // here or in --listen, is the one listened on.
+        if (strncmp(a, "-t", 2) == 0 || strcmp(a, "--port") == 0 || strncmp(a, "--port=", 7) == 0) {
+            bool joined = a[1] == 't' ? a[2] != '\0' : a[6] == '=';
+            value = joined ? a + (a[1] == 't' ? 2 : 7) : i + 1 < argc ? argv[++i] : nullptr;
+            if (value == nullptr) {
+                fprintf(stderr, "kestreld: %s needs a value\n%s", a, usage);
+                return 2;
+            }
+            if (!parse_port(value, &listen_port)) {
+                fprintf(stderr, "kestreld: %s %s: the port is a whole number from 0 to 65535\n",
+                        a[1] == 't' ? "-t" : "--port", value);
+                return 2;
+            }
+            continue;
         }
         if (strncmp(a, "--listen", 8) == 0 || strncmp(a, "--channels", 10) == 0) {
             bool is_listen = a[2] == 'l';

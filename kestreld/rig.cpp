@@ -60,7 +60,7 @@ int status_of(const ack_reply &r) {
                      "the link to the receiver failed; the next request opens it again");
         log_line(line);
         rig_close();
-        return r.result == FE_TIMED_OUT ? RIG_ETIMEOUT : RIG_EIO;
+        return r.result == FE_TIMED_OUT ? RIG_ETIMEOUT : RIG_EPOWER;
     }
     return RIG_ETIMEOUT;
 }
@@ -118,7 +118,7 @@ int query(uint8_t command, uint8_t parameter, uint32_t *value) {
 // that -V shows) once after each open.
 int agc_ready(void) {
     if (!ready())
-        return RIG_EIO;
+        return RIG_EPOWER;
     if (agc_known)
         return RIG_OK;
     uint32_t state = 0;
@@ -148,7 +148,7 @@ int rig_open(void) {
         log_line("the receiver cannot be opened; each request tries again");
     said_unreachable = !rig_opened;
     agc_known = false;
-    return rig_opened ? RIG_OK : RIG_EIO;
+    return rig_opened ? RIG_OK : RIG_EPOWER;
 }
 
 void rig_close(void) {
@@ -158,25 +158,25 @@ void rig_close(void) {
 
 int rig_set_frequency(int channel, uint32_t hz) {
     if (!ready())
-        return RIG_EIO;
+        return RIG_EPOWER;
     return status_of(own_answer(fe_set_frequency(hz, channel), FREQUENCY_ANSWER));
 }
 
 int rig_get_frequency(int channel, uint32_t *hz) {
     if (!ready())
-        return RIG_EIO;
+        return RIG_EPOWER;
     return query(CMD_GET_FREQUENCY, static_cast<uint8_t>(channel), hz);
 }
 
 int rig_set_rf_gain(int channel, int code) {
     if (!ready())
-        return RIG_EIO;
+        return RIG_EPOWER;
     return status_of(own_answer(fe_set_rf_gain(channel, code), CMD_SET_RF_GAIN));
 }
 
 int rig_get_rf_gains(uint32_t *codes) {
     if (!ready())
-        return RIG_EIO;
+        return RIG_EPOWER;
     return query(CMD_GET_AGC_LEVEL, 0, codes);
 }
 

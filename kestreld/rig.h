@@ -9,7 +9,11 @@
 constexpr int RIG_OK = 0;
 constexpr int RIG_EINVAL = -1;   // a value the receiver cannot take
 constexpr int RIG_ETIMEOUT = -5; // the receiver did not answer in time
-constexpr int RIG_EIO = -6;      // the link failed or cannot be opened
+// No receiver: it cannot be opened, or its link failed. Hamlib's "rig is
+// not powered on", which its clients show as an error. (Its "I/O error", -6,
+// they take for a broken link to kestreld itself: rigctl reconnects and
+// says nothing, so a setting that was lost would look done.)
+constexpr int RIG_EPOWER = -20;
 constexpr int RIG_ENAVAIL = -11; // the receiver has no such function
 
 // How the receiver is reached: over TCP at `ip`:`port`, or (ip null) over
@@ -17,7 +21,7 @@ constexpr int RIG_ENAVAIL = -11; // the receiver has no such function
 // drive path from Set_USB_Serial_number and SetMSDPath).
 void rig_configure(const char *ip, uint16_t port);
 
-// Opens the receiver when it is not open. RIG_OK or RIG_EIO.
+// Opens the receiver when it is not open. RIG_OK or RIG_EPOWER.
 int rig_open(void);
 void rig_close(void);
 

@@ -45,11 +45,29 @@ constexpr int AGC_OFF = 0;
 constexpr int AGC_AUTO = 6;
 
 // The modes offered, and Hamlib's bits for them and for the two levels.
-constexpr const char *modes[] = {"AM",  "CW",  "USB",   "LSB",    "RTTY",  "FM",
-                                 "WFM", "CWR", "RTTYR", "PKTLSB", "PKTUSB"};
+struct mode_info {
+    const char *name;
+    unsigned bit;
+};
+constexpr mode_info modes[] = {
+    {"AM", 0x1},      {"CW", 0x2},       {"USB", 0x4},      {"LSB", 0x8},
+    {"RTTY", 0x10},   {"FM", 0x20},      {"WFM", 0x40},     {"CWR", 0x80},
+    {"RTTYR", 0x100}, {"PKTLSB", 0x400}, {"PKTUSB", 0x800},
+};
 constexpr unsigned MODE_BITS = 0xDFF;
 constexpr unsigned LEVEL_RF = 0x10;
 constexpr unsigned LEVEL_AGC = 0x20000;
+
+// The filters of the state dump: the modes each is for, and its width in Hz.
+// A mode's first filter is its normal width, which a passband of 0 asks for,
+// as clients read it from the dump.
+struct filter_info {
+    unsigned mode_bits;
+    long width;
+};
+constexpr filter_info filters[] = {
+    {0xc0c, 2400}, {0x182, 500}, {0x110, 300}, {0x1, 6000}, {0x20, 12000}, {0x40, 230000},
+};
 
 // Names of the one VFO; any other VFO name is refused.
 constexpr const char *own_vfo_names[] = {"VFOA", "VFO", "currVFO", "Main", "MainA", "RX"};
@@ -254,13 +272,19 @@ int get_level(int channel, const char *name, char *value, size_t size) {
     return RIG_OK;
 }
 
+// The mode and its passband: -1 (or none given) keeps the passband, 0 takes
+// the mode's normal width.
 int set_mode(int channel, const char *mode, const char *passband) {
     long width = -1;
-    bool known = false;
-    for (const char *m : modes)
-        known = known || same(mode, m);
-    if (!known || (passband != nullptr && !parse_passband(passband, &width)))
+    const mode_info *known = nullptr;
+    for (const mode_info &m : modes)
+        if (same(mode, m.name))
+            known = &m;
+    if (known == nullptr || (passband != nullptr && !parse_passband(passband, &width)))
         return RIG_EINVAL;
+    for (const filter_info &f : filters)
+        if (width == 0 && (f.mode_bits & known->bit) != 0)
+            width = f.width;
     channel_state &c = channels[channel];
     snprintf(c.mode, sizeof c.mode, "%s", mode);
     if (width != -1)
@@ -286,12 +310,10 @@ void put_dump_state(reply_writer &w) {
     put(line); // tuning step: 1 Hz in every mode
     put("0 0");
     // Filters: what each mode usually takes; the host filters.
-    put("0xc0c 2400");
-    put("0x182 500");
-    put("0x110 300");
-    put("0x1 6000");
-    put("0x20 12000");
-    put("0x40 230000");
+    for (const filter_info &f : filters) {
+        snprintf(line, sizeof line, "0x%x %ld", f.mode_bits, f.width);
+        put(line);
+    }
     put("0 0");
     put("0");   // no RIT
     put("0");   // no XIT

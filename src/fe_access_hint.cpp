@@ -114,8 +114,9 @@ void MSD_Open_Hint(const char *path, const char *file, msd_path_origin origin, l
         break;
     case PLAT_ERROR_IN_USE:
         fprintf(stderr,
-                "kestrel: the receiver's drive at %s is in use by another kestrel run (it holds "
-                "the lock on %s): wait for that run to end, then try again\n",
+                "kestrel: the receiver's drive at %s is in use by another kestrel run or by "
+                "kestreld (it holds the lock on %s): wait for that run to end, then try "
+                "again\n",
                 shown_parent, file);
         break;
     case PLAT_ERROR_DENIED:

@@ -713,7 +713,7 @@ std::string no_receiver_hint() {
 std::string drive_hint(const std::string &drive, const std::string &file, const std::string &why) {
     if (why == "in use")
         return "kestrel: the receiver's drive at " + drive +
-               " is in use by another kestrel run (it holds the lock on " + file +
+               " is in use by another kestrel run or by kestreld (it holds the lock on " + file +
                "): wait for that run to end, then try again\n";
     if (why == "read-only")
         return "kestrel: the receiver's drive at " + drive +

@@ -113,6 +113,8 @@ const std::vector<Row> client_rows = {
     {"L AGC 0", "", "agc_mask", "2"},
     {"M LSB 1800", "", "", ""},
     {"m", "LSB\n1800\n", "", ""},
+    {"M CW 0", "", "", ""}, // the mode's normal width, as the state dump gives it
+    {"m", "CW\n500\n", "", ""},
     {"v", "VFOA\n", "", ""},
 };
 
@@ -134,10 +136,21 @@ TEST(Kestreld, HamlibRigctl) {
         if (!row.key.empty())
             check_receiver(s, row, before);
     }
-    RunResult t = run_process(
-        "/usr/bin/rigctl", {"-m", "2", "-r", "127.0.0.1:" + std::to_string(s.server.port()), "t"},
-        {.timeout_ms = 5000});
-    EXPECT_NE(t.out.find("Feature not available"), std::string::npos) << t.out;
+    // Errors that rigctl shows at once; with no receiver at all, too (it
+    // takes -6 for a broken link to kestreld: reconnects and says nothing).
+    uint16_t unused = 0;
+    close(loopback::listen_on(1, &unused));
+    Kestreld none({"-T127.0.0.1", "-P" + std::to_string(unused)});
+    const std::vector<std::vector<std::string>> errors = {
+        {std::to_string(s.server.port()), "t", "Feature not available"},
+        {std::to_string(none.port()), "f", "Rig is not powered on"},
+    };
+    for (const auto &e : errors) {
+        RunResult t = run_process("/usr/bin/rigctl", {"-m", "2", "-r", "127.0.0.1:" + e[0], e[1]},
+                                  {.timeout_ms = 5000});
+        EXPECT_NE(t.out.find("\n" + e[2] + "\n"), std::string::npos) << e[1] << t.out;
+        EXPECT_LT(t.elapsed_ms, 900) << e[1];
+    }
 }
 
 TEST(Kestreld, HamlibPython) {
@@ -202,6 +215,8 @@ TEST(Kestreld, KnownTraps) {
         {";F 14100000.000000", "set_freq: 14100000.000000;RPRT 0\n"},
         {"|f", "get_freq:|Frequency: 14100000|RPRT 0\n"},
         {",\\get_mode", "get_mode:,Mode: USB,Passband: 2400,RPRT 0\n"},
+        {"M RTTYR 0", "RPRT 0\n"}, // its first filter in the state dump
+        {"m", "RTTYR\n500\n"},
         {"+s", "get_split_vfo:\nSplit: 0\nTX VFO: VFOA\nRPRT 0\n"},
     };
     for (const Row &row : rows) {
@@ -253,7 +268,7 @@ TEST(Kestreld, FrequenciesRefusedOrRounded) {
     }
 }
 
-// A silent receiver costs one bound; a broken link answers -6 and is opened
+// A silent receiver costs one bound; a broken link answers -20 and is opened
 // again by the next request.
 TEST(Kestreld, ReceiverFaults) {
     {
@@ -301,7 +316,7 @@ TEST(Kestreld, ReceiverFaults) {
     Served s({.tcp = true, .tcp_faults = {.close_after = 1}});
     Client c(s.server.port());
     EXPECT_EQ(c.ask("F 7000000"), "RPRT 0\n");
-    EXPECT_EQ(c.ask("L RF 1"), "RPRT -6\n");
+    EXPECT_EQ(c.ask("L RF 1"), "RPRT -20\n");
     EXPECT_EQ(c.ask("F 7050000"), "RPRT 0\n");
     EXPECT_EQ(s.sim.state("freq.0"), "7050000");
 }
@@ -449,8 +464,8 @@ TEST(Kestreld, UsbReceiverUnpluggedAndBack) {
     EXPECT_EQ(c.ask("F 7000000"), "RPRT 0\n");
     EXPECT_EQ(hid.state("freq.0"), "7000000");
     hid.dir().write("unplugged", "");
-    EXPECT_EQ(c.ask("F 7100000"), "RPRT -6\n");
-    EXPECT_EQ(c.ask("l RF"), "RPRT -6\n");
+    EXPECT_EQ(c.ask("F 7100000"), "RPRT -20\n");
+    EXPECT_EQ(c.ask("l RF"), "RPRT -20\n");
     std::remove(gone.c_str());
     EXPECT_EQ(c.ask("F 7200000"), "RPRT 0\n");
     EXPECT_EQ(hid.state("freq.0"), "7200000");
@@ -477,6 +492,17 @@ TEST(Kestreld, ChannelPerPort) {
                                                                    {"agc_mask", "15"}};
     for (const auto &[key, value] : want)
         EXPECT_EQ(sim.state(key), value) << key;
+    // The port alone, as rigctld takes it; the port given last is used.
+    uint16_t other = 0;
+    close(loopback::listen_on(1, &other));
+    const std::string p = std::to_string(other);
+    for (const auto &form :
+         std::vector<std::vector<std::string>>{{"-t", p},
+                                               {"-t" + p},
+                                               {"--port", p},
+                                               {"--port=" + p},
+                                               {"-t1", "--listen=127.0.0.1:" + p}})
+        EXPECT_EQ(Kestreld(form).port(), other) << form[0];
 }
 
 // Command lines that cannot be served end at once: 2 for a bad one, 1 when
@@ -508,6 +534,12 @@ TEST(Kestreld, CommandLinesRefused) {
         {{"--test-idle-ms=0"}, 2},
         {{"-T127.0.0.1", "-P65536"}, 2},
         {{"-T127.0.0.1", "-P115535"}, 2},
+        {{"-t"}, 2},
+        {{"-t", "65536"}, 2},
+        {{"-t+4532"}, 2},
+        {{"--port", "4532x"},
+         2,
+         "kestreld: --port 4532x: the port is a whole number from 0 to 65535\n"},
         {{"--listen", "127.0.0.1:" + std::to_string(taken)}, 1, in_use},
     };
     for (const Refused &row : rows) {
