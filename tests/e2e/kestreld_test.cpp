@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <poll.h>
@@ -136,20 +137,18 @@ TEST(Kestreld, HamlibRigctl) {
         if (!row.key.empty())
             check_receiver(s, row, before);
     }
-    // Errors that rigctl shows at once; with no receiver at all, too (it
-    // takes -6 for a broken link to kestreld: reconnects and says nothing).
+    // rigctl shows these errors at once, also with no receiver (-6 it takes
+    // for a broken link to kestreld: it reconnects and says nothing).
     uint16_t unused = 0;
     close(loopback::listen_on(1, &unused));
     Kestreld none({"-T127.0.0.1", "-P" + std::to_string(unused)});
-    const std::vector<std::vector<std::string>> errors = {
-        {std::to_string(s.server.port()), "t", "Feature not available"},
-        {std::to_string(none.port()), "f", "Rig is not powered on"},
-    };
-    for (const auto &e : errors) {
-        RunResult t = run_process("/usr/bin/rigctl", {"-m", "2", "-r", "127.0.0.1:" + e[0], e[1]},
+    for (auto [port, ask, says] : {std::tuple(s.server.port(), "t", "\nFeature not available\n"),
+                                   std::tuple(none.port(), "f", "\nRig is not powered on\n")}) {
+        RunResult t = run_process("/usr/bin/rigctl",
+                                  {"-m", "2", "-r", "127.0.0.1:" + std::to_string(port), ask},
                                   {.timeout_ms = 5000});
-        EXPECT_NE(t.out.find("\n" + e[2] + "\n"), std::string::npos) << e[1] << t.out;
-        EXPECT_LT(t.elapsed_ms, 900) << e[1];
+        EXPECT_NE(t.out.find(says), std::string::npos) << t.out;
+        EXPECT_LT(t.elapsed_ms, 900) << ask;
     }
 }
 
