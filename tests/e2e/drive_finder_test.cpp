@@ -137,7 +137,7 @@ TEST(DriveFinder, ListShowsEveryReceiverAndDriveWithoutOpening) {
     ScratchDir dir;
     ASSERT_EQ(chmod(shared.drive().c_str(), 0777), 0);
     HidSim sim;
-    for (uint16_t pid : {0x0002, 0x0006, 0x0001})
+    for (uint16_t pid : {uint16_t{0x0002}, uint16_t{0x0006}, uint16_t{0x0001}})
         sim.add_device({.pid = pid, .serial = "S\x1b" + std::to_string(pid)});
     sim.add_device({.vid = 0x0483, .pid = 0x5932, .serial = std::nullopt});
     const std::string table = mount_line(shared.drive(), "/dev/sdb1") +
