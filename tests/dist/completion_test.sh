@@ -42,7 +42,7 @@ cases=(
     "kestrel|-wwf                    => -wwf"
     "kestrel|-F                      => -F"
     "kestrel|-Z                      => "
-    "kestrel|--                      => --help --version"
+    "kestrel|--                      => --help --list --version"
     "kestrel|--v                     => --version"
     "kestrel|-wrf|back               => backup-old.txt backup.txt"
     "kestrel|-Wwf|n                  => notes"
@@ -54,7 +54,7 @@ cases=(
     "kestrel-sim|--msd|med           => media"
     "kestrel-sim|--log|back          => backup-old.txt backup.txt"
     "kestrel-sim|--delay-ms|5        => "
-    "kestreld|--                     => --channels --help --listen --version"
+    "kestreld|--                     => --allow --channels --help --listen --version"
     "kestreld|--listen|127           => 127.0.0.1:4532"
     "kestreld|-Pmedia/RX             => -Pmedia/RX one/ -Pmedia/RX2/"
 )
