@@ -165,11 +165,12 @@ void check_arguments(const command_line &line, const receiver_choice &choice) {
                     "option's letter in the same argument, as in -F%s\n",
                     a, example_of('F'));
         if ((o.problems & PROBLEM_UNKNOWN_LONG) != 0)
-            fprintf(stderr,
-                    "kestrel: %s was skipped: kestrel has no such option; its long options are "
-                    "--help, --version and --list, the others are one letter with the value attached, "
-                    "as in -F%s\n",
-                    a, example_of('F'));
+            fprintf(
+                stderr,
+                "kestrel: %s was skipped: kestrel has no such option; its long options are "
+                "--help, --version and --list, the others are one letter with the value attached, "
+                "as in -F%s\n",
+                a, example_of('F'));
         if ((o.problems & PROBLEM_UNKNOWN_LETTER) != 0)
             fprintf(stderr,
                     "kestrel: %s was skipped: \"-%.1s\" is not an option of kestrel (kestrel "

@@ -91,17 +91,17 @@ constexpr uint16_t PROBLEMS_REFUSING_VALUE =
 
 // One argument of the command line, read.
 struct parsed_option {
-    int index;               // in argv
-    const char *arg;         // argv[index]
-    const option_row *row; // the form, or null
-    int letter;              // the letter in upper case (0 for "-" alone or no option)
-    const char *value;       // the text from the form's value position on ("" when none)
-    const char *next;        // the following argument, or null at the end
-    const char *separate;    // the next argument when it stands where the value should be
-    bool number_read;        // a decimal or hex value was read
-    int64_t number;          // the number read (hex: its 64 bits)
-    const char *number_end;  // just past the number (the value when none was read)
-    uint16_t problems;       // option_problem bits
+    int index;              // in argv
+    const char *arg;        // argv[index]
+    const option_row *row;  // the form, or null
+    int letter;             // the letter in upper case (0 for "-" alone or no option)
+    const char *value;      // the text from the form's value position on ("" when none)
+    const char *next;       // the following argument, or null at the end
+    const char *separate;   // the next argument when it stands where the value should be
+    bool number_read;       // a decimal or hex value was read
+    int64_t number;         // the number read (hex: its 64 bits)
+    const char *number_end; // just past the number (the value when none was read)
+    uint16_t problems;      // option_problem bits
 };
 
 // The command line, read once.
