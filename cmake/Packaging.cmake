@@ -10,6 +10,7 @@
 #   share/bash-completion/completions/kestrel (and kestreld, kestrel-sim)
 #   share/doc/kestrel/copyright, share/doc/kestrel/changelog.gz
 #   lib/systemd/system/kestreld.service     (installed disabled)
+# and /etc/default/kestreld, the service's options (commented out).
 
 set(KESTREL_DIST_DIR ${CMAKE_CURRENT_LIST_DIR}/../dist)
 get_filename_component(KESTREL_DIST_DIR ${KESTREL_DIST_DIR} ABSOLUTE)
@@ -18,6 +19,8 @@ set(KESTREL_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
     "Where the udev rules go, relative to the install prefix or absolute")
 set(KESTREL_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
     "Where the kestreld service unit goes, relative to the install prefix or absolute")
+set(KESTREL_SERVICE_DEFAULTS_DIR "/etc/default" CACHE STRING
+    "Where the kestreld service's options file goes (the unit reads /etc/default/kestreld)")
 set(KESTREL_BASH_COMPLETION_DIR "${CMAKE_INSTALL_DATADIR}/bash-completion/completions" CACHE STRING
     "Where the bash completion goes, relative to the install prefix or absolute")
 set(KESTREL_PACKAGE_MAINTAINER "kestrel developers <kestrel@example.org>" CACHE STRING
@@ -76,6 +79,8 @@ install(CODE "set(KESTRELD_BINARY \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BIN
   configure_file(\"${KESTREL_DIST_DIR}/kestreld.service.in\"
                  \"${CMAKE_BINARY_DIR}/dist/kestreld.service\" @ONLY)")
 install(FILES ${CMAKE_BINARY_DIR}/dist/kestreld.service DESTINATION ${KESTREL_SYSTEMD_UNIT_DIR})
+install(FILES ${KESTREL_DIST_DIR}/kestreld.default DESTINATION ${KESTREL_SERVICE_DEFAULTS_DIR}
+        RENAME kestreld)
 
 # The Debian package: everything above under /usr, its library dependencies
 # worked out by dpkg-shlibdeps.
@@ -117,6 +122,13 @@ if(KESTREL_DEB_ARCH)
   file(WRITE ${CMAKE_BINARY_DIR}/CPackTarget.cmake "set(ENV{DEB_HOST_ARCH} ${KESTREL_DEB_ARCH})\n")
   set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackTarget.cmake)
 endif()
+# The options file is the administrator's (a conffile). The maintainer
+# scripts let systemd read the unit again after an install or a removal and
+# stop the service on removal; none enables or starts it.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${KESTREL_DIST_DIR}/debian/conffiles ${KESTREL_DIST_DIR}/debian/postinst
+    ${KESTREL_DIST_DIR}/debian/prerm ${KESTREL_DIST_DIR}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 include(CPack)

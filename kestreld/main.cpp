@@ -50,18 +50,32 @@ struct client {
 };
 
 plat_tcp listeners[RIGCTL_MAX_CHANNELS];
+plat_ip listen_addr; // 127.0.0.1 unless --listen says otherwise
+// The networks of --allow: clients from elsewhere are closed at once, unless
+// they come from this machine's loopback or kestreld listens on loopback.
+struct network {
+    plat_ip addr;
+    unsigned bits;
+};
+constexpr size_t MAX_ALLOWED = 64;
+network allowed[MAX_ALLOWED];
+size_t allowed_count = 0;
 int channel_count = 1;
 client *clients[MAX_CLIENTS];
 
 const char usage[] =
     "Usage: kestreld [-N<serial>] [-P<dir>/] [-T<address> [-P<port>]]\n"
-    "                [--listen ADDRESS:PORT] [-t PORT] [--channels N]\n"
+    "                [--listen ADDRESS:PORT] [-t PORT] [--allow NETWORK/BITS]...\n"
+    "                [--channels N]\n"
     "Serves the receiver to Hamlib network radio clients (NET rigctl).\n"
     "  -N<serial>            the USB receiver with this serial number\n"
     "  -P<dir>/              the receiver's drive mounted at <dir>/\n"
     "  -T<address> -P<port>  the networked receiver at <address>:<port> (port 50000)\n"
-    "  --listen ADDRESS:PORT where clients connect (default 127.0.0.1:4532)\n"
+    "  --listen ADDRESS:PORT where clients connect (default 127.0.0.1:4532; IPv6 as\n"
+    "                        [ADDRESS]:PORT)\n"
     "  -t PORT, --port PORT  the port only (the last port given is used)\n"
+    "  --allow NETWORK/BITS  off loopback, take clients from this network only\n"
+    "                        (repeatable; loopback clients are always taken)\n"
     "  --channels N          serve channels 0 to N-1 on ports PORT to PORT+N-1 (1 to 4)\n"
     "  --help, --version\n"
     "See kestreld(1). The protocol has no authentication: listen on loopback only\n"
@@ -95,21 +109,80 @@ bool parse_port(const char *text, long *port) {
     return text[0] >= '0' && text[0] <= '9' && *end == '\0' && *port >= 0 && *port <= 65535;
 }
 
-// Reads "ADDRESS:PORT": a dotted-quad IPv4 address of this machine's own
-// (0.0.0.0 for all of them; no multicast or broadcast address), and the
-// port. "[ADDRESS]:PORT" is kept for IPv6, which is not served yet.
-bool parse_listen(const char *text, uint8_t addr[4], long *port) {
+// Reads an address: IPv4 as a dotted quad, or IPv6 (without brackets).
+bool parse_address(const char *text, plat_ip *a) {
+    *a = plat_ip{};
+    a->v6 = strchr(text, ':') != nullptr;
+    return a->v6 ? plat_ipv6_parse(text, a->bytes) : parse_dotted_quad(text, a->bytes);
+}
+
+// Reads "ADDRESS:PORT" or "[ADDRESS]:PORT": a dotted-quad IPv4 or an IPv6
+// address of this machine's own (0.0.0.0 or :: for all of them; no
+// multicast or broadcast address, no IPv4 address written as IPv6), and
+// the port.
+bool parse_listen(const char *text, plat_ip *addr, long *port) {
     const char *colon = strrchr(text, ':');
+    const bool bracketed = text[0] == '[';
     if (colon == nullptr || colon == text || static_cast<size_t>(colon - text) >= 64 ||
-        text[0] == '[')
+        bracketed != (colon[-1] == ']'))
         return false;
     char host[64];
-    memcpy(host, text, static_cast<size_t>(colon - text));
-    host[colon - text] = '\0';
+    const size_t host_len = static_cast<size_t>(colon - text) - (bracketed ? 2 : 0);
+    memcpy(host, text + (bracketed ? 1 : 0), host_len);
+    host[host_len] = '\0';
     char *end = nullptr;
     *port = strtol(colon + 1, &end, 10);
-    return colon[1] >= '0' && colon[1] <= '9' && *end == '\0' && *port >= 0 && *port <= 65535 &&
-           parse_dotted_quad(host, addr) && addr[0] < 224;
+    if (!(colon[1] >= '0' && colon[1] <= '9' && *end == '\0' && *port >= 0 && *port <= 65535) ||
+        !parse_address(host, addr) || addr->v6 != bracketed)
+        return false;
+    static const uint8_t v4_mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    return addr->v6 ? addr->bytes[0] != 0xff && memcmp(addr->bytes, v4_mapped, 12) != 0
+                    : addr->bytes[0] < 224;
+}
+
+// Reads "NETWORK/BITS": an address as parse_address reads it, and 0 to 32
+// (IPv4) or 0 to 128 (IPv6) bits, written without leading zeros. The
+// address's bits past BITS must be zero (192.168.1.0/24, not
+// 192.168.1.7/24), so that a mistyped length is not taken silently.
+bool parse_network(const char *text, network *n) {
+    const char *slash = strchr(text, '/');
+    if (slash == nullptr || static_cast<size_t>(slash - text) >= 64)
+        return false;
+    char host[64];
+    memcpy(host, text, static_cast<size_t>(slash - text));
+    host[slash - text] = '\0';
+    const char *digits = slash + 1;
+    size_t count = strspn(digits, "0123456789");
+    if (count == 0 || count > 3 || digits[count] != '\0' || (count > 1 && digits[0] == '0') ||
+        !parse_address(host, &n->addr))
+        return false;
+    n->bits = static_cast<unsigned>(atoi(digits));
+    const unsigned length = n->addr.v6 ? 128 : 32;
+    if (n->bits > length)
+        return false;
+    for (unsigned bit = n->bits; bit < length; bit++)
+        if ((n->addr.bytes[bit / 8] >> (7 - bit % 8)) & 1)
+            return false;
+    return true;
+}
+
+// The address for the log and the ready line: IPv6 in brackets.
+std::string address_text(const plat_ip &a) {
+    char text[64];
+    plat_ip_text(&a, text, sizeof text);
+    return a.v6 ? "[" + std::string(text) + "]" : std::string(text);
+}
+
+// Whether a client from `peer` is taken: always from loopback, and from
+// elsewhere when no --allow was given or one of its networks holds it.
+// On a loopback listen every client is a loopback one.
+bool client_allowed(const plat_ip &peer) {
+    if (allowed_count == 0 || plat_ip_is_loopback(&peer))
+        return true;
+    for (size_t i = 0; i < allowed_count; i++)
+        if (plat_ip_in_network(&peer, &allowed[i].addr, allowed[i].bits))
+            return true;
+    return false;
 }
 
 void drop_client(size_t i) {
@@ -141,8 +214,17 @@ uint64_t last_refusal_report_ms = 0;
 void accept_clients(int channel) {
     for (;;) {
         plat_tcp sock;
-        if (plat_accept(&listeners[channel], &sock) != 1)
+        plat_ip peer;
+        if (plat_accept_from(&listeners[channel], &sock, &peer) != 1)
             return;
+        if (!client_allowed(peer)) {
+            // Closed before any byte is read, and before it can take the
+            // slot of an idle client.
+            fprintf(stderr, "kestreld: refused a client from %s: not in a network of --allow\n",
+                    address_text(peer).c_str());
+            plat_tcp_close(&sock);
+            continue;
+        }
         uint64_t now = plat_monotonic_ms();
         size_t slot = slot_for_new_client(now);
         if (slot == MAX_CLIENTS) {
@@ -348,7 +430,7 @@ int main(int argc, char **argv) {
     setlocale(LC_CTYPE, ""); // serial numbers are read as kestrel reads them
     // The receiver options are read as kestrel reads them.
     receiver_choice receiver = fresh_receiver_choice();
-    uint8_t listen_host[4] = {127, 0, 0, 1};
+    listen_addr.bytes[0] = 127, listen_addr.bytes[3] = 1;
     long listen_port = DEFAULT_PORT;
     for (int i = 1; i < argc; i++) {
         const char *a = argv[i];
@@ -387,9 +469,10 @@ int main(int argc, char **argv) {
             }
             continue;
         }
-        if (strncmp(a, "--listen", 8) == 0 || strncmp(a, "--channels", 10) == 0) {
-            bool is_listen = a[2] == 'l';
-            const char *rest = a + (is_listen ? 8 : 10);
+        if (strncmp(a, "--listen", 8) == 0 || strncmp(a, "--channels", 10) == 0 ||
+            strncmp(a, "--allow", 7) == 0) {
+            bool is_listen = a[2] == 'l', is_allow = a[2] == 'a';
+            const char *rest = a + (is_listen ? 8 : is_allow ? 7 : 10);
             if (rest[0] == '=')
                 value = rest + 1;
             else if (rest[0] == '\0' && i + 1 < argc)
@@ -398,14 +481,24 @@ int main(int argc, char **argv) {
                 fprintf(stderr, "kestreld: %s needs a value\n%s", a, usage);
                 return 2;
             }
-            if (is_listen && !parse_listen(value, listen_host, &listen_port)) {
+            if (is_listen && !parse_listen(value, &listen_addr, &listen_port)) {
                 fprintf(stderr,
                         "kestreld: --listen %s: not ADDRESS:PORT with a dotted-quad IPv4 address "
-                        "of this machine (such as 127.0.0.1:4532) and a port 0 to 65535\n",
+                        "of this machine (such as 127.0.0.1:4532) or [ADDRESS]:PORT with an "
+                        "IPv6 one (such as [::1]:4532), and a port 0 to 65535\n",
                         value);
                 return 2;
             }
-            if (!is_listen) {
+            if (is_allow && (allowed_count == MAX_ALLOWED ||
+                             !parse_network(value, &allowed[allowed_count++]))) {
+                fprintf(stderr,
+                        "kestreld: --allow %s: not NETWORK/BITS with a dotted-quad IPv4 network "
+                        "and 0 to 32 bits (such as 192.168.1.0/24) or an IPv6 one and 0 to 128 "
+                        "(such as fd00::/8), no address bits past BITS; at most %zu of them\n",
+                        value, MAX_ALLOWED);
+                return 2;
+            }
+            if (!is_listen && !is_allow) {
                 char *end = nullptr;
                 long n = strtol(value, &end, 10);
                 if (*end != '\0' || n < 1 || n > RIGCTL_MAX_CHANNELS) {
@@ -466,25 +559,27 @@ int main(int argc, char **argv) {
         fputs("kestreld: cannot set up the stop signals\n", stderr);
         return 1;
     }
-    uint32_t listen_addr = 0; // network byte order: the bytes as written
-    memcpy(&listen_addr, listen_host, sizeof listen_addr);
+    const std::string listen_text = address_text(listen_addr);
     for (int ch = 0; ch < channel_count; ch++) {
         uint16_t port = static_cast<uint16_t>(listen_port + ch);
-        if (!plat_listen(&listeners[ch], listen_addr, port)) {
-            fprintf(stderr, "kestreld: cannot listen on %u.%u.%u.%u:%u: %s\n", listen_host[0],
-                    listen_host[1], listen_host[2], listen_host[3], port,
+        if (!plat_listen_on(&listeners[ch], &listen_addr, port)) {
+            fprintf(stderr, "kestreld: cannot listen on %s:%u: %s\n", listen_text.c_str(), port,
                     plat_listen_error_text(plat_last_error()));
             return 1;
         }
         if (listen_port == 0)
             listen_port = plat_local_port(&listeners[ch]);
     }
-    if (!plat_ipv4_is_loopback(listen_addr))
+    // On a loopback address every client is a loopback one: --allow has no
+    // effect there.
+    if (plat_ip_is_loopback(&listen_addr))
+        allowed_count = 0;
+    else
         fputs("kestreld: listening beyond this machine; the protocol has no authentication\n",
               stderr);
     rig_open(); // a receiver that is not there yet is tried again by each request
-    printf("kestreld: serving %u.%u.%u.%u:%ld channels %d\n", listen_host[0], listen_host[1],
-           listen_host[2], listen_host[3], listen_port, channel_count);
+    printf("kestreld: serving %s:%ld channels %d\n", listen_text.c_str(), listen_port,
+           channel_count);
     fflush(stdout);
 
     serve();

@@ -1,4 +1,4 @@
-// Server sockets for kestreld: listening on an IPv4 address, taking
+// Server sockets for kestreld: listening on an IPv4 or IPv6 address, taking
 // connections, moving bytes without ever blocking, waiting on many sockets
 // at once, and the stop request (SIGTERM, SIGINT and SIGHUP on POSIX; on
 // Windows Ctrl-C, Ctrl-Break, the console window closed, a log-off or a
@@ -11,13 +11,32 @@
 
 #include "platform/net.h"
 
-// Whether an IPv4 address (network byte order) is a loopback address
-// (127.0.0.0/8).
-bool plat_ipv4_is_loopback(uint32_t addr_be);
+// An IPv4 or an IPv6 address, its bytes in network order (IPv4: the first
+// four).
+struct plat_ip {
+    bool v6 = false;
+    uint8_t bytes[16] = {};
+};
 
-// Opens a non-blocking listening socket on addr_be:port. False with the
-// system's code in plat_last_error() when the address cannot be used (in
-// use, not on this machine, ...).
+// Reads an IPv6 address in its standard text forms ("::1", "fd00::2:1",
+// "::ffff:192.0.2.1") and nothing else: no brackets, no zone ("%eth0"), no
+// space.
+bool plat_ipv6_parse(const char *text, uint8_t bytes[16]);
+// The address as text: a dotted quad, or IPv6 in its shortest form without
+// brackets. Always terminated; "?" when it does not fit.
+void plat_ip_text(const plat_ip *a, char *out, size_t size);
+// Whether the address is this machine's loopback: 127.0.0.0/8, ::1, or
+// 127.0.0.0/8 written as IPv6 (::ffff:127.0.0.1).
+bool plat_ip_is_loopback(const plat_ip *a);
+// Whether `a` lies in the network `net`/`bits`: of the same family, with
+// the same first `bits` bits (bits past the address's length count as all).
+bool plat_ip_in_network(const plat_ip *a, const plat_ip *net, unsigned bits);
+
+// Opens a non-blocking listening socket on addr:port; an IPv6 one takes
+// IPv6 clients only. False with the system's code in plat_last_error() when
+// the address cannot be used (in use, not on this machine, ...).
+bool plat_listen_on(plat_tcp *s, const plat_ip *addr, uint16_t port);
+// The same on the IPv4 address addr_be (network byte order).
 bool plat_listen(plat_tcp *s, uint32_t addr_be, uint16_t port);
 // Why plat_listen failed with `code`, in words for the user: "the port is
 // in use by another program", "the address is not one of this machine's",
@@ -27,8 +46,10 @@ const char *plat_listen_error_text(long code);
 // The port a listening socket is bound to (0 when it cannot be read).
 uint16_t plat_local_port(plat_tcp *s);
 
-// Takes one waiting connection as a non-blocking socket. 1: taken; 0:
-// none waiting; -1: an error (the listener stays usable).
+// Takes one waiting connection as a non-blocking socket, and the client's
+// address into `peer` (when not null). 1: taken; 0: none waiting; -1: an
+// error (the listener stays usable).
+int plat_accept_from(plat_tcp *listener, plat_tcp *client, plat_ip *peer);
 int plat_accept(plat_tcp *listener, plat_tcp *client);
 
 // Receives what is there, at most `size` bytes, without waiting. Returns

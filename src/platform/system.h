@@ -31,6 +31,9 @@ bool plat_sector_write(plat_file *f, const void *sector);
 // Every socket here is non-blocking (plat_tcp_create). None of these calls
 // waits except plat_sock_wait, and that once, at most `timeout_ms`.
 
+// Windows: creates a non-blocking stream socket for IPv6 or IPv4
+// (plat_tcp_create: IPv4).
+bool plat_sock_create(plat_tcp *s, bool ipv6);
 // Waits until `s` can be written (`for_write`) or read; an error or a
 // hang-up on the socket counts as ready (the next call reports it).
 // 1: ready; 0: the time passed (possibly early); -1: an error.

@@ -54,7 +54,7 @@ cases=(
     "kestrel-sim|--msd|med           => media"
     "kestrel-sim|--log|back          => backup-old.txt backup.txt"
     "kestrel-sim|--delay-ms|5        => "
-    "kestreld|--                     => --channels --help --listen --port --version"
+    "kestreld|--                     => --allow --channels --help --listen --port --version"
     "kestreld|--listen|127           => 127.0.0.1:4532"
     "kestreld|-Pmedia/RX             => -Pmedia/RX one/ -Pmedia/RX2/"
 )

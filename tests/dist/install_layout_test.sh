@@ -23,6 +23,7 @@ fi
 rm -f "$root.log"
 
 expected=(
+    etc/default/kestreld
     usr/bin/kestrel
     usr/bin/kestreld
     usr/lib/systemd/system/kestreld.service
@@ -53,6 +54,8 @@ bad=$(find "$root" -mindepth 1 -type d ! -perm -0755 -o -type f ! -perm -0644)
 # What is installed is what the sources hold.
 cmp -s "$root/usr/lib/udev/rules.d/60-kestrel.rules" "$src/dist/60-kestrel.rules" ||
     note "installed rules differ from dist/60-kestrel.rules"
+cmp -s "$root/etc/default/kestreld" "$src/dist/kestreld.default" ||
+    note "installed /etc/default/kestreld differs from dist/kestreld.default"
 for completion in kestrel kestreld kestrel-sim; do
     f="$root/usr/share/bash-completion/completions/$completion"
     [ -e "$f" ] || continue
@@ -70,7 +73,7 @@ gzip -dc "$root/usr/share/doc/kestrel/changelog.gz" | head -1 | grep -q '^kestre
 # The service unit starts the installed kestreld as a user of its own in the
 # group plugdev, never as root, and systemd accepts it and its confinement.
 unit="$root/usr/lib/systemd/system/kestreld.service"
-for line in 'ExecStart=/usr/bin/kestreld $KESTRELD_OPTIONS' DynamicUser=yes SupplementaryGroups=plugdev \
+for line in EnvironmentFile=-/etc/default/kestreld 'ExecStart=/usr/bin/kestreld $KESTRELD_OPTIONS' DynamicUser=yes SupplementaryGroups=plugdev \
     WantedBy=multi-user.target; do
     grep -qxF -- "$line" "$unit" || note "kestreld.service lacks the line $line"
 done

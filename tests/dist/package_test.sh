@@ -45,7 +45,7 @@ done
 
 # Contents.
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./||')
-for f in usr/bin/kestrel usr/share/man/man1/kestrel.1.gz usr/lib/udev/rules.d/60-kestrel.rules \
+for f in etc/default/kestreld usr/bin/kestrel usr/share/man/man1/kestrel.1.gz usr/lib/udev/rules.d/60-kestrel.rules \
     usr/bin/kestreld usr/share/man/man1/kestreld.1.gz usr/share/bash-completion/completions/kestreld \
     usr/lib/systemd/system/kestreld.service \
     usr/share/bash-completion/completions/kestrel usr/share/doc/kestrel/copyright \
@@ -60,9 +60,19 @@ fi
 owners=$(dpkg-deb -c "$deb" | awk '$2 != "root/root"')
 [ -z "$owners" ] || note "files not owned by root: $owners"
 
-# The service stays disabled: no maintainer script enables or starts it.
+# The options file is a conffile. The service stays disabled: no maintainer
+# script enables or starts it; prerm stops it on removal. The scripts are
+# POSIX sh that stops at the first failure.
 dpkg-deb -e "$deb" "$scratch/control"
-grep -lE 'systemctl|deb-systemd' "$scratch/control"/* 2>/dev/null && note "a maintainer script enables kestreld"
+[ "$(cat "$scratch/control/conffiles")" = /etc/default/kestreld ] || note "conffiles is not /etc/default/kestreld"
+grep -nE '(systemctl|deb-systemd-[a-z]+).*\b(enable|start|restart|unmask)\b' "$scratch/control"/*[a-z]rm \
+    "$scratch/control"/*inst && note "a maintainer script enables or starts kestreld"
+grep -q '^ *deb-systemd-invoke stop kestreld.service' "$scratch/control/prerm" || note "prerm does not stop kestreld"
+for script in postinst prerm postrm; do
+    f="$scratch/control/$script"
+    { [ -x "$f" ] && [ "$(head -1 "$f")" = '#!/bin/sh' ] && grep -qx 'set -e' "$f" && sh -n "$f"; } ||
+        note "$script is not an executable POSIX sh script with set -e"
+done
 
 # lintian: no errors.
 if ! lintian --fail-on error "$deb" >"$scratch/lintian.log" 2>&1; then

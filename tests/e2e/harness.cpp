@@ -631,12 +631,15 @@ Kestreld::Kestreld(const std::vector<std::string> &args,
         pid_ = spawn_server(getenv("KESTREL_E2E_WINE_RUN"), under_wine(exe, all), dir_.file("out"),
                             dir_.file("err"), windows_env);
     }
-    // Serving once the ready line is out; bounded (wine takes longer to start).
-    const std::string ready = "kestreld: serving 127.0.0.1:";
+    // Serving once the ready line is out (127.0.0.1:PORT, or [::1]:PORT);
+    // bounded (wine takes longer to start).
+    const std::string ready = "kestreld: serving ";
     for (int i = 0; i < (exe == nullptr ? 500 : 2000) && port_ == 0; i++) {
         std::string out = dir_.read("out");
         if (out.rfind(ready, 0) == 0 && out.find('\n') != std::string::npos) {
-            port_ = atoi(out.c_str() + ready.size());
+            const size_t bracket = out.find(']');
+            port_ = atoi(out.c_str() +
+                         out.find(':', bracket == std::string::npos ? ready.size() : bracket) + 1);
             ready_line_ = out.substr(0, out.find('\n') + 1);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -209,7 +209,7 @@ class MsdSim {
 // wine, stopped with SIGINT, which wine turns into the console's Ctrl-C.
 //   Kestreld server({"-T127.0.0.1", "-P" + std::to_string(sim.tcp_port())});
 //   Kestreld server({}, hid.env());                  // the HID receivers of `hid`
-//   server.port()             the port of channel 0
+//   server.port()             the port of channel 0 (server.ready_line(): its line)
 //   server.stop(SIGHUP)       stop it with this signal (SIGTERM by default)
 //   server.signal(SIGUSR1), server.log()   send a signal; its standard error
 //   run_kestreld(args)        a run that is to end by itself (a refused command line)
@@ -221,6 +221,7 @@ class Kestreld {
     Kestreld(const Kestreld &) = delete;
     Kestreld &operator=(const Kestreld &) = delete;
     int port() const { return port_; }
+    const std::string &ready_line() const { return ready_line_; }
     void stop(int sig = 15); // SIGTERM by default; fails the test unless it ends with 0
     void signal(int sig) const;
     std::string log() const; // its standard error so far

@@ -40,10 +40,26 @@ int free_port_pair() {
     return 0;
 }
 
-// One connection; each request gets one receive, as gpredict reads.
+// A socket connected to [::1]:port, or -1.
+int connect_v6(int port) {
+    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    a.sin6_port = htons(static_cast<uint16_t>(port));
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// One connection (to 127.0.0.1, or [::1]); each request gets one receive,
+// as gpredict reads.
 class Client {
   public:
-    explicit Client(int port) : fd_(loopback::connect_to(static_cast<uint16_t>(port))) {
+    explicit Client(int port, bool v6 = false)
+        : fd_(v6 ? connect_v6(port) : loopback::connect_to(static_cast<uint16_t>(port))) {
         EXPECT_GE(fd_, 0);
     }
     ~Client() { close(fd_); }
@@ -504,6 +520,43 @@ TEST(Kestreld, ChannelPerPort) {
         EXPECT_EQ(Kestreld(form).port(), other) << form[0];
 }
 
+// Where kestreld listens: IPv4 or IPv6 loopback, echoed in the ready line,
+// and a loopback client is served whatever --allow says.
+TEST(Kestreld, ListenAddresses) {
+    MsdSim sim({.tcp = true});
+    const struct {
+        std::vector<std::string> args;
+        std::string serving;
+    } rows[] = {
+        {{"--allow", "10.0.0.0/8"}, "127.0.0.1:"},
+        {{"--listen", "[::1]:0", "--allow", "fd00::/8", "--allow", "10.0.0.0/8"}, "[::1]:"},
+        {{"--listen", "[::1]:4532", "-t0"}, "[::1]:"}, // -t: --listen's address, the last port
+    };
+    int khz = 7000;
+    for (const auto &row : rows) {
+        const bool v6 = row.serving[0] == '[';
+        if (v6) {
+            const int probe = socket(AF_INET6, SOCK_STREAM, 0);
+            sockaddr_in6 a{.sin6_family = AF_INET6, .sin6_addr = in6addr_loopback};
+            const bool bound = bind(probe, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+            close(probe);
+            if (!bound)
+                continue; // no IPv6 loopback on this machine
+        }
+        std::vector<std::string> args = {"-T127.0.0.1", "-P" + std::to_string(sim.tcp_port())};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        Kestreld server(args);
+        // Followed by \r\n on Windows.
+        const std::string serving =
+            "kestreld: serving " + row.serving + std::to_string(server.port()) + " channels 1";
+        EXPECT_EQ(server.ready_line().rfind(serving, 0), 0u) << server.ready_line();
+        Client c(server.port(), v6);
+        khz += 100;
+        EXPECT_EQ(c.ask("F " + std::to_string(khz) + "000"), "RPRT 0\n") << row.serving;
+        EXPECT_EQ(sim.state("freq.0"), std::to_string(khz) + "000");
+    }
+}
+
 // Command lines that cannot be served end at once: 2 for a bad one, 1 when
 // the address cannot be listened on, which is said in words.
 TEST(Kestreld, CommandLinesRefused) {
@@ -529,7 +582,18 @@ TEST(Kestreld, CommandLinesRefused) {
         {{"--listen", "127.0.0.01:4532"}, 2},
         {{"--listen", "255.255.255.255:4532"}, 2},
         {{"--listen", "127.0.0.1 :4532"}, 2},
-        {{"--listen", "[::1]:4532"}, 2},
+        {{"--listen", "[::1]"}, 2},
+        {{"--listen", "[::1"}, 2},
+        {{"--listen", "::1:4532"}, 2},
+        {{"--listen", "[zz]:1"}, 2},
+        {{"--listen", "[127.0.0.1]:4532"}, 2},
+        {{"--listen", "[::ffff:127.0.0.1]:4532"}, 2},
+        {{"--listen", "[ff02::1]:4532"}, 2},
+        {{"--allow", "10.0.0.1/8"}, 2},
+        {{"--allow", "10.0.0.0"}, 2},
+        {{"--allow", "10.0.0.0/33"}, 2},
+        {{"--allow", "10.0.0.0/08"}, 2},
+        {{"--allow", "fd00::/129"}, 2},
         {{"--test-idle-ms=0"}, 2},
         {{"-T127.0.0.1", "-P65536"}, 2},
         {{"-T127.0.0.1", "-P115535"}, 2},

@@ -21,7 +21,7 @@ set(windows_e2e
   # kestreld.exe: all but the POSIX signals and closed standard descriptors.
   "Kestreld\\.(HamlibRigctl|HamlibPython|GpredictLikeClient|KnownTraps|FrequenciesRefusedOrRounded)"
   "Kestreld\\.(ReceiverFaults|GreedyClientsStallNobody|IdleClientsGiveWay|StopBeginsNoNewExchange)"
-  "Kestreld\\.(UsbReceiverUnpluggedAndBack|ChannelPerPort|CommandLinesRefused)"
+  "Kestreld\\.(UsbReceiverUnpluggedAndBack|ChannelPerPort|ListenAddresses|CommandLinesRefused)"
   # Every open but the serial that the locale cannot represent: wine's
   # command line is always wide.
   "Open\\.(UnreadableProductString|LongProductString|ReceiverThatCannotBeOpened|SerialWithNoMatch).*")

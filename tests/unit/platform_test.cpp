@@ -1,10 +1,11 @@
 // The platform layer, on whichever system the tests run (Linux, and
-// Windows under wine): sector transfers, exclusive opens, address text and
-// command-line text, and loading the HID library.
+// Windows under wine): sector transfers, exclusive opens, address text,
+// networks and command-line text, and loading the HID library.
 #include "fe_hidapi.h"
 #include "platform/diagnose.h"
 #include "platform/net.h"
 #include "platform/platform.h"
+#include "platform/serve.h"
 
 #include <gtest/gtest.h>
 
@@ -100,6 +101,55 @@ TEST(Platform, AddressTextInEveryClassicForm) {
                       c.host_order)
                 << c.text;
         }
+    }
+}
+
+// Client addresses against --allow networks; the text is the address read
+// back, "" where it fails to read.
+TEST(Platform, AddressesInNetworks) {
+    const struct {
+        const char *address, *text, *network;
+        unsigned bits;
+        bool in, loopback;
+    } cases[] = {
+        {"10.1.2.3", "10.1.2.3", "10.0.0.0", 8, true, false},
+        {"11.1.2.3", "11.1.2.3", "10.0.0.0", 8, false, false},
+        {"192.168.1.7", "192.168.1.7", "192.168.0.0", 23, true, false},
+        {"192.168.2.7", "192.168.2.7", "192.168.0.0", 23, false, false},
+        {"192.168.1.7", "192.168.1.7", "192.168.1.7", 32, true, false},
+        {"192.168.1.6", "192.168.1.6", "192.168.1.7", 32, false, false},
+        {"203.0.113.9", "203.0.113.9", "0.0.0.0", 0, true, false},
+        {"127.0.0.5", "127.0.0.5", "10.0.0.0", 8, false, true},
+        {"fd00::1:2", "fd00::1:2", "fd00::", 8, true, false},
+        {"fe80::1", "fe80::1", "fd00::", 8, false, false},
+        {"2001:db8:0:0:0:0:0:9", "2001:db8::9", "2001:db8::", 127, false, false},
+        {"2001:db8::9", "2001:db8::9", "2001:db8::8", 127, true, false},
+        {"::ffff:10.1.2.3", "::ffff:10.1.2.3", "10.0.0.0", 8, false, false}, // never across
+        {"::1", "::1", "fd00::", 8, false, true},
+        {"::ffff:127.0.0.1", "::ffff:127.0.0.1", "::", 0, true, true},
+        {"::1%1", "", "::", 0, false, false},
+        {"[::1]", "", "::", 0, false, false},
+    };
+    auto read = [](const char *text, plat_ip *a) {
+        uint32_t v4 = 0;
+        *a = plat_ip{};
+        a->v6 = strchr(text, ':') != nullptr;
+        if (a->v6)
+            return plat_ipv6_parse(text, a->bytes);
+        return plat_ipv4_parse(text, &v4) && (memcpy(a->bytes, &v4, 4), true);
+    };
+    for (const auto &c : cases) {
+        plat_ip a, net;
+        ASSERT_TRUE(read(c.network, &net)) << c.network;
+        const bool ok = read(c.address, &a);
+        EXPECT_EQ(ok, c.text[0] != '\0') << c.address;
+        if (!ok)
+            continue;
+        char text[64];
+        plat_ip_text(&a, text, sizeof text);
+        EXPECT_STREQ(text, c.text);
+        EXPECT_EQ(plat_ip_in_network(&a, &net, c.bits), c.in) << c.address << " " << c.network;
+        EXPECT_EQ(plat_ip_is_loopback(&a), c.loopback) << c.address;
     }
 }
 

@@ -1,11 +1,13 @@
-// POSIX server sockets (listening, taking connections, waiting on many) and
-// the stop signals. The stop
-// signals are blocked except inside ppoll(), so a stop that arrives while a
-// request is being executed ends the next wait at once and is never lost.
+// POSIX server sockets (listening, taking connections, waiting on many),
+// IPv6 address text, and the stop signals. The stop signals are blocked
+// except inside ppoll(), so a stop that arrives while a request is being
+// executed ends the next wait at once and is never lost.
 #include "platform/serve.h"
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -27,19 +29,58 @@ void on_stop_signal(int) {
 
 } // namespace
 
-bool plat_listen(plat_tcp *s, uint32_t addr_be, uint16_t port) {
-    s->fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+namespace {
+
+// The socket address of a:port, and its length.
+socklen_t socket_address(const plat_ip *a, uint16_t port, sockaddr_storage *sa) {
+    *sa = sockaddr_storage{};
+    if (a->v6) {
+        auto *v6 = reinterpret_cast<sockaddr_in6 *>(sa);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        memcpy(&v6->sin6_addr, a->bytes, 16);
+        return sizeof *v6;
+    }
+    auto *v4 = reinterpret_cast<sockaddr_in *>(sa);
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    memcpy(&v4->sin_addr, a->bytes, 4);
+    return sizeof *v4;
+}
+
+} // namespace
+
+bool plat_ipv6_parse(const char *text, uint8_t bytes[16]) {
+    in6_addr a{};
+    if (text == nullptr || inet_pton(AF_INET6, text, &a) != 1)
+        return false;
+    memcpy(bytes, &a, 16);
+    return true;
+}
+
+void plat_ip_text(const plat_ip *a, char *out, size_t size) {
+    char text[INET6_ADDRSTRLEN];
+    if (inet_ntop(a->v6 ? AF_INET6 : AF_INET, a->bytes, text, sizeof text) == nullptr ||
+        strlen(text) >= size)
+        snprintf(out, size, "?");
+    else
+        snprintf(out, size, "%s", text);
+}
+
+bool plat_listen_on(plat_tcp *s, const plat_ip *addr, uint16_t port) {
+    s->fd = socket(addr->v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (s->fd < 0)
         return false;
     int one = 1;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = addr_be;
+    sockaddr_storage sa;
+    socklen_t sa_len = socket_address(addr, port, &sa);
+    // An IPv6 listener takes IPv6 clients only: IPv4 ones would reach it
+    // from addresses that --allow and the loopback test read as IPv6.
     // The queue of connections not yet taken holds a burst of clients
     // while the server is busy with an exchange.
     if (setsockopt(s->fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-        bind(s->fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
+        (addr->v6 && setsockopt(s->fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0) ||
+        bind(s->fd, reinterpret_cast<sockaddr *>(&sa), sa_len) != 0 ||
         listen(s->fd, SOMAXCONN) != 0) {
         int saved = errno;
         plat_tcp_close(s);
@@ -50,21 +91,34 @@ bool plat_listen(plat_tcp *s, uint32_t addr_be, uint16_t port) {
 }
 
 uint16_t plat_local_port(plat_tcp *s) {
-    sockaddr_in sa{};
+    sockaddr_storage sa{};
     socklen_t len = sizeof sa;
     if (getsockname(s->fd, reinterpret_cast<sockaddr *>(&sa), &len) != 0)
         return 0;
-    return ntohs(sa.sin_port);
+    if (sa.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<sockaddr_in6 *>(&sa)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in *>(&sa)->sin_port);
 }
 
-int plat_accept(plat_tcp *listener, plat_tcp *client) {
+int plat_accept_from(plat_tcp *listener, plat_tcp *client, plat_ip *peer) {
     for (;;) {
-        int fd = accept4(listener->fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        sockaddr_storage sa{};
+        socklen_t len = sizeof sa;
+        int fd = accept4(listener->fd, reinterpret_cast<sockaddr *>(&sa), &len,
+                         SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd >= 0) {
             int one = 1;
             // Replies are small and each is written at once: no delay.
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             client->fd = fd;
+            if (peer != nullptr) {
+                *peer = plat_ip{};
+                peer->v6 = sa.ss_family == AF_INET6;
+                if (peer->v6)
+                    memcpy(peer->bytes, &reinterpret_cast<sockaddr_in6 *>(&sa)->sin6_addr, 16);
+                else
+                    memcpy(peer->bytes, &reinterpret_cast<sockaddr_in *>(&sa)->sin_addr, 4);
+            }
             return 1;
         }
         if (errno == EINTR)

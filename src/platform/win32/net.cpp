@@ -70,10 +70,14 @@ bool plat_ipv4_parse(const char *text, uint32_t *addr_be) {
 }
 
 bool plat_tcp_create(plat_tcp *s) {
+    return plat_sock_create(s, false);
+}
+
+bool plat_sock_create(plat_tcp *s, bool ipv6) {
     s->handle = INVALID_SOCKET;
     if (!winsock_started())
         return false;
-    SOCKET sock = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+    SOCKET sock = WSASocketW(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                              WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     s->handle = sock;
     if (sock == INVALID_SOCKET)

@@ -1,6 +1,7 @@
 // Win32 server sockets (listening, taking connections, waiting on many with
-// WSAPoll) and the stop request of the console: Ctrl-C, Ctrl-Break, the
-// console window closed, the user logging off or the system shutting down.
+// WSAPoll), IPv6 address text, and the stop request of the console: Ctrl-C,
+// Ctrl-Break, the console window closed, the user logging off or the system
+// shutting down.
 // The console's handler runs in a thread of its own; it sets the stop flag
 // and sends one byte over a loopback connection that every wait also
 // watches, so that a stop ends the wait at once, even one that began just
@@ -10,6 +11,8 @@
 #include "platform/system.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include <winsock2.h>
@@ -73,17 +76,59 @@ bool make_wake_connection(void) {
 
 } // namespace
 
-bool plat_listen(plat_tcp *s, uint32_t addr_be, uint16_t port) {
-    if (!plat_tcp_create(s))
+namespace {
+
+// The socket address of a:port, and its length.
+int socket_address(const plat_ip *a, uint16_t port, sockaddr_storage *sa) {
+    *sa = sockaddr_storage{};
+    if (a->v6) {
+        auto *v6 = reinterpret_cast<sockaddr_in6 *>(sa);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        memcpy(&v6->sin6_addr, a->bytes, 16);
+        return sizeof *v6;
+    }
+    auto *v4 = reinterpret_cast<sockaddr_in *>(sa);
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    memcpy(&v4->sin_addr, a->bytes, 4);
+    return sizeof *v4;
+}
+
+} // namespace
+
+bool plat_ipv6_parse(const char *text, uint8_t bytes[16]) {
+    IN6_ADDR a{};
+    if (text == nullptr || InetPtonA(AF_INET6, text, &a) != 1)
         return false;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = addr_be;
+    memcpy(bytes, &a, 16);
+    return true;
+}
+
+void plat_ip_text(const plat_ip *a, char *out, size_t size) {
+    char text[INET6_ADDRSTRLEN];
+    if (InetNtopA(a->v6 ? AF_INET6 : AF_INET, a->bytes, text, sizeof text) == nullptr ||
+        strlen(text) >= size)
+        snprintf(out, size, "?");
+    else
+        snprintf(out, size, "%s", text);
+}
+
+bool plat_listen_on(plat_tcp *s, const plat_ip *addr, uint16_t port) {
+    if (!plat_sock_create(s, addr->v6))
+        return false;
+    sockaddr_storage sa;
+    const int sa_len = socket_address(addr, port, &sa);
+    // An IPv6 listener takes IPv6 clients only (Windows' default, made sure
+    // of): IPv4 ones would reach it from addresses that --allow and the
+    // loopback test read as IPv6.
+    DWORD one = 1;
     // No SO_REUSEADDR: on Windows it would let this socket take a port that
     // another program listens on. Connections of an earlier run that are
     // still closing do not keep a plain bind from the port here.
-    if (bind(sock_of(s), reinterpret_cast<const sockaddr *>(&sa), sizeof sa) != 0 ||
+    if ((addr->v6 && setsockopt(sock_of(s), IPPROTO_IPV6, IPV6_V6ONLY,
+                                reinterpret_cast<const char *>(&one), sizeof one) != 0) ||
+        bind(sock_of(s), reinterpret_cast<const sockaddr *>(&sa), sa_len) != 0 ||
         listen(sock_of(s), SOMAXCONN) != 0) {
         int saved = WSAGetLastError();
         plat_tcp_close(s);
@@ -94,15 +139,19 @@ bool plat_listen(plat_tcp *s, uint32_t addr_be, uint16_t port) {
 }
 
 uint16_t plat_local_port(plat_tcp *s) {
-    sockaddr_in sa{};
+    sockaddr_storage sa{};
     int len = sizeof sa;
     if (getsockname(sock_of(s), reinterpret_cast<sockaddr *>(&sa), &len) != 0)
         return 0;
-    return ntohs(sa.sin_port);
+    if (sa.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<sockaddr_in6 *>(&sa)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in *>(&sa)->sin_port);
 }
 
-int plat_accept(plat_tcp *listener, plat_tcp *client) {
-    SOCKET sock = accept(sock_of(listener), nullptr, nullptr);
+int plat_accept_from(plat_tcp *listener, plat_tcp *client, plat_ip *peer) {
+    sockaddr_storage sa{};
+    int len = sizeof sa;
+    SOCKET sock = accept(sock_of(listener), reinterpret_cast<sockaddr *>(&sa), &len);
     if (sock == INVALID_SOCKET)
         return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
     // The listener's non-blocking mode is passed on; made sure of here, as
@@ -117,6 +166,14 @@ int plat_accept(plat_tcp *listener, plat_tcp *client) {
     // Replies are small and each is written at once: no delay.
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof one);
     client->handle = sock;
+    if (peer != nullptr) {
+        *peer = plat_ip{};
+        peer->v6 = sa.ss_family == AF_INET6;
+        if (peer->v6)
+            memcpy(peer->bytes, &reinterpret_cast<sockaddr_in6 *>(&sa)->sin6_addr, 16);
+        else
+            memcpy(peer->bytes, &reinterpret_cast<sockaddr_in *>(&sa)->sin_addr, 4);
+    }
     return 1;
 }
 
