@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A Hamlib client's round trip for `f`: Debian's python3-hamlib, as a
 program built on Hamlib reaches a "Hamlib NET rigctl" radio, over one
 persistent connection.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // bench_spawn: runs commands one after the other, in rounds, and prints for
 // every run its wall time and the peak resident memory that the kernel
 // recorded for it.

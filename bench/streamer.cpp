@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // bench_streamer: a client that sends bytes without a line end, as fast as
 // the server takes them, for a bounded time. The benchmark runs three
 // beside a client whose reply time it measures.

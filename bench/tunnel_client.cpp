@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // bench_tunnel_client: the least a client can do to exchange report tunnel
 // messages with a networked receiver. It connects, sends each message of
 // FILE in turn and reads its answer, and does nothing else: no banner, no

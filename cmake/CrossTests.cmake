@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The tests of a cross build for another Linux system (arm64, armhf; see
 # cmake/debian-cross.cmake), run here under qemu-user:
 #
@@ -24,6 +25,9 @@ if(KESTREL_CROSS_UNIT_TESTS)
   target_link_libraries(unit_tests PRIVATE kestrel_core GTest::gtest GTest::gtest_main)
   target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
   target_compile_definitions(unit_tests PRIVATE KESTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  if(NOT KESTREL_TEST_DEBUG_INFO)
+    target_compile_options(unit_tests PRIVATE -g0)
+  endif()
   # Listed and run through CMAKE_CROSSCOMPILING_EMULATOR; one test each.
   gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 120 PROPERTIES LABELS cross)
 endif()

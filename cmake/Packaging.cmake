@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installing kestrel like ordinary Linux software, and its Debian package.
 #
 #   cmake --install build                  binaries, man pages, udev rules, completion

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Windows build of kestrel, cross-built on Debian with mingw-w64:
 #
 #   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \

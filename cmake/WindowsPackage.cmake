@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Windows package: kestrel-<version>-win64.zip, made by `cpack -G ZIP` in
 # the Windows build directory (scripts/package does it). It holds, in one
 # folder:

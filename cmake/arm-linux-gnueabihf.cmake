@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-building for 32-bit ARM with hardware floating point (Debian armhf)
 # with Debian's cross toolchain:
 #   cmake -S . -B build-armhf -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabihf.cmake

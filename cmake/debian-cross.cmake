@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What the Debian cross toolchain files share; they set KESTREL_CROSS_TRIPLET
 # and CMAKE_SYSTEM_PROCESSOR first. The compiler is Debian's cross compiler
 # (crossbuild-essential-ARCH); hidapi, GoogleTest and the C++ runtime are the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Fetches the source of hidapi from Debian's source package, checks it
 # against the checksum kept in the repository and unpacks it.
 #   cmake/fetch-hidapi.sh DEST_DIR VERSION SHA256

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-building the Windows kestrel.exe on Debian with mingw-w64:
 #   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 # The posix thread model of the compiler is used (the win32 one has no

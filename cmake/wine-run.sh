@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs Windows programs under wine, in the wine prefix of one build directory.
 #   cmake/wine-run.sh PREFIX --start         makes the prefix when missing and
 #                                            starts a wine server that stays

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: decoding the receiver's answers. HID_wait_For_ACK,
 // HID_Read_Data and HID_Get_Generic_Report on arbitrary answers, arriving
 // through the TCP tunnel's stored packet, over USB HID, or through the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the whole command-line driver, in process, on an arbitrary
 // argument vector, against a receiver whose answers come from the input.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fuzzing process's receivers for the HID library's stand-in
 // (sim/hid_core.cpp): attached as one configuration byte says, answered as
 // the fuzz script says.

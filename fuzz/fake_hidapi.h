@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for the USB HID library inside the fuzzing process: every
 // hid_* function of its interface, backed by the fuzz receiver
 // (fake_receiver.h) instead of USB devices. Nothing here reaches a real

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Each message the utility sends is answered by a script byte from the fuzz
 // receiver:
 //   0x00-0x7F  the proper answer: a tunnelled report gets "09 E0" and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for the TCP sockets (platform/net.h) inside the fuzzing
 // process: the link "connects" to the fuzz receiver (fake_receiver.h) and
 // never to any address, so a fuzzed -T can reach nothing. Waits move the

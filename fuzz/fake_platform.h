@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for the operating-system layer (platform.h) inside the fuzzing
 // process: the receiver drive's command files live in memory and are served
 // by the fuzz receiver (fake_receiver.h), and the clock only moves when the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The receiver that the fuzz targets talk to, inside the fuzzing process:
 // the simulator's receiver model, with a script of bytes from the fuzz input
 // deciding how each answer is delivered. The stand-ins for the HID library,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target over files, without libFuzzer: the build that has no
 // libFuzzer (g++, and the sanitized build) replays the committed corpus of
 // each target as a regression test. Each argument is an input file or a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: restoring user memory from a backup file with arbitrary
 // contents (restore_user_memory_from_file), against a receiver that answers
 // every report.

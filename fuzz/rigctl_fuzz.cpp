@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: kestreld's request lines. Any bytes, cut at each "\n" into
 // request lines, go through rigctl_execute with a stand-in receiver whose
 // answers (frequency, gain codes, failures) come from the input too.

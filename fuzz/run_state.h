@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Puts the utility's module state back to how a fresh process starts, so
 // that one fuzz input runs like one kestrel run whatever ran before it.
 #pragma once

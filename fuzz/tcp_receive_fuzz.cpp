@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the TCP link's receive path (tcp_shell.cpp over the real
 // sockets of platform/socket.cpp) on arbitrary answer byte streams, cut into
 // arbitrary pieces.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kestreld: keeps one receiver open and serves it to network radio clients
 // (Hamlib's "NET rigctl": gpredict, WSJT-X, fldigi, loggers, rigctl, Python).
 // Channel n of the receiver is served on port PORT+n. One thread: requests

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kestreld's receiver link. It goes through the quiet operations layer, so
 // that nothing of kestrel's console feedback is printed, and turns each
 // result into Hamlib's status code. A report that cannot be written, or a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kestreld's one receiver: opened once, kept open, reopened by the next
 // request after a link failure. Every exchange is one report and its answer,
 // bounded like kestrel's (1 s over USB HID and the drive files, 3 s over

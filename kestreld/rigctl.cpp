@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The request lines of the network radio protocol and their replies. What
 // the receiver can do maps onto the protocol like this:
 //   F/f          the channel's centre frequency (f asks the receiver)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The network radio protocol that Hamlib's "NET rigctl" clients speak: one
 // request a line, one reply to each, in the default form or in the extended
 // forms ('+' for one record a line, ';' '|' ',' for one line with that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hid_* functions of the stand-ins for the USB HID library (see
 // hid_core.h). Built into each stand-in; as a shared library only the
 // library's interface is exported (hidapi.h marks it for a Windows DLL).

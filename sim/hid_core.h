@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The core of the stand-ins for the USB HID library: every hid_* function of
 // its 0.13 interface, over a list of simulated receivers instead of USB
 // devices. Three thin wrappers give the list and the receivers' behaviour:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for the USB HID library whose receivers are listed in a
 // configuration file and answered by the receiver model: on Linux the
 // shared library that tests load into kestrel with LD_PRELOAD, on Windows

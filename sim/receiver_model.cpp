@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated receiver's state and its answers to front-end reports.
 //
 // Requests travel as 7-byte reports (5 for some receiver models): byte 0 is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated receiver: its settings and identity values, and how it
 // answers one front-end report. The transports (drive files, HID library,
 // TCP) feed requests in and carry the answers out; they also apply the

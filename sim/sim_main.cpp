@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kestrel-sim: a simulated receiver for trying and testing kestrel without
 // hardware. See sim/README.md for the options and the state keys.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The receiver's mass-storage drive: the utility writes each request into
 // the first sector of command.out; the receiver takes it (byte 0 not 0),
 // clears byte 0 of command.out, and places its answer in bytes 0 to 6 of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kestrel-sim process: one receiver model served over one or more
 // transports from a single poll loop. A transport adds the descriptors it
 // waits on and the time it next needs to run, and services them after each

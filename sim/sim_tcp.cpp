@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The networked receiver's TCP link. Every message starts with a 16-bit
 // header, low byte first: bits 0-12 the length of the whole message, header
 // included, bits 13-15 the message type. Type 7 tunnels a front-end report

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "arguments_check.h"
 
 #include <cstdarg>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Warnings for arguments that a run skips or refuses. Each is one line on
 // standard error that names the argument, says what was done instead and
 // shows the form that works; the run then fails (status 1), except for an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Multi-byte fields of the receiver's reports and link messages: least
 // significant byte first.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading numbers and words out of command-line arguments.
 //
 // Each reader starts at a position inside an argument and behaves like the C

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Device operations: discovery and start-up, the answer wait, the receiver
 // settings, the information report, the user memory cells and the help screen.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Receiver discovery (-L), the open at the start of a run, and the one
 // answer read after every report, with their console texts.
 #include "commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The information report (-V): identity and stored parameters of the open
 // receiver, one query and one answer at a time, each line printed as soon as
 // the answers it shows are in hand. Nothing in the receiver is changed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --list: what is attached and mounted, without opening any receiver. Every
 // USB receiver of the identities the open accepts, then every mounted drive
 // that holds the command files and what the drive search makes of it.

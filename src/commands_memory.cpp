@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // User memory cells and the backup file (-W).
 //
 // Cell n of the receiver's user memory is the two 32-bit words 2n and 2n+1:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Receiver settings operations: each sends its report (or, for a networked
 // receiver, its control message), reads one answer after every report and
 // tells the user what was done. The exchanges that kestreld shares go

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hint lines that follow a failed open.
 #include "fe_access_hint.h"
 

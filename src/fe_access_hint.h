@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hints for the user when the receiver cannot be opened: one line on
 // standard error, after the open's own messages, that says why in words and
 // what to do next. A receiver that is plugged in but cannot be opened nearly

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The connection to the receiver: settings from the command line, the open
 // of one transport (USB HID, the drive's command files, or the TCP tunnel of
 // tcp_shell.cpp), and moving one report and one answer through it. The USB

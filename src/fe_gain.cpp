@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The RF gain code of the receiver and the FE gain steps, in the user's
 // terms: decibels and gain factors.
 #include "fe_interface.h"

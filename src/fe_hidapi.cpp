@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the USB HID library's functions on first use.
 #include "fe_hidapi.h"
 

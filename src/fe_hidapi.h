@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The USB HID library, loaded the first time the USB transport is tried: a
 // run over TCP or the drive files neither loads it nor needs it installed.
 // A library already in the process (a stand-in preloaded by the tests or by

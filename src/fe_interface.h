@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Front-end protocol: the one connection a run has with the receiver, the
 // report builders for every receiver command, the answer decoders and the
 // gain scales.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The quiet operations with the receiver, shared by kestrel and kestreld:
 // each sends its report through the report builders and reads the answer
 // with the reader it is given, and returns how the exchange ended.

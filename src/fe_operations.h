@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The operations with the receiver that kestrel and kestreld share: the one
 // open sequence, the close, the settings, the queries and the EEPROM pair.
 // Each sends its report (or, for a networked receiver, its control message)

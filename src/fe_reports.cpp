@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Report builders for every receiver command, and the answer decoders.
 //
 // Every builder fills a fresh, zeroed 7-byte report and hands it to

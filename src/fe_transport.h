@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A transport: the way the reports of one run reach the receiver and its
 // answers come back. There are three: USB HID and the drive's two command
 // files (fe_connection.cpp), and the TCP tunnel (tcp_shell.cpp). The

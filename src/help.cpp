@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The help text: one constant, shown by -H and by an empty command line.
 // Every line ends in "\n\r"; tabs and trailing blanks are part of the lines.
 #include "help.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The help text shown by -H and by an empty command line.
 #pragma once
 

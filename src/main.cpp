@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line driver: banner, a first pass that gathers how to reach the
 // receiver, the open, then either one user-memory command (-W) or a second
 // pass that executes every option from left to right.

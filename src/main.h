@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Run state of the command-line driver that the device operations read.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "main.h"
 
 volatile int network_state = 0;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kestrel's options: one table of every option form, and the command line
 // read once into a list of parsed options that the first pass, the argument
 // checks and the second pass all work from.

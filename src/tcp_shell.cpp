@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TCP link to a networked receiver: one connection, one message at a time.
 // Control item messages set the frequency, sample rate, stream state and RF
 // gain directly; report tunnel messages carry a front-end report, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TCP link to a networked receiver: control item messages, and the report
 // tunnel, which is one of the connection's transports (fe_tcp_tunnel in
 // fe_transport.h). The connection opens the link through that transport

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The receiver's user memory cells and the lines of the backup file: which
 // cells exist, which values a cell can hold over the open transport, and how
 // one line of a backup file is read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Device texts in a form that cannot steer a terminal.
 #include "visible_text.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text that comes from a device (the strings of a USB receiver, a path that
 // holds a drive's volume label), made safe to print on a terminal: a device
 // must not be able to retitle, clear or recolour the user's terminal with

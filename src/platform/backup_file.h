@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The files of the user memory backup: writing a new backup so that the old
 // one is replaced whole or not at all, and opening a backup to restore from.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a failure means in the user's terms, for the messages and hints that
 // follow it: a system error code in words and its kind, whether a path names
 // a directory or a file, and what lets the user open a USB receiver.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The receiver drive search's bookkeeping, for every system: its limit, its
 // result and what it passed over. The look through the drives is the
 // system's (system.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the receiver's USB drive among the mounted filesystems, for a run
 // whose command line gives no drive path: the receiver's drive is the one
 // whose top directory holds both command files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared libraries that the program loads while it runs, so that a library
 // it needs for one transport only (the USB HID library) costs nothing to a
 // run that does not use that transport, and is not needed on a machine that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TCP client sockets for the link to a networked receiver. Every wait here
 // has a deadline, nothing here raises a signal, and a closed socket is
 // marked as such, so that no call can reach a descriptor that belongs to

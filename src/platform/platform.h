@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The operating-system services the utility needs, behind one small
 // interface: the receiver drive's command files, sector buffers, sleeping,
 // the clock and the last error code. The platform layer (src/platform/:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command files' sector transfers, for every system: the checks that
 // come before the system's transfer (system.h).
 #include "platform/platform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server sockets' moves that never wait, for every system, over the
 // system's single calls (system.h).
 #include "platform/serve.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Server sockets for kestreld: listening on an IPv4 or IPv6 address, taking
 // connections, moving bytes without ever blocking, waiting on many sockets
 // at once, and the stop request (SIGTERM, SIGINT and SIGHUP on POSIX; on

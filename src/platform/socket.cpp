@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The TCP client sockets' loops, for every system: each wait takes what is
 // left of its deadline, a wait that wakes early waits for the rest, and a
 // call broken by a signal is made again. The system's folder gives the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What each system's folder (posix/, win32/) gives the portable code of the
 // platform layer: a few calls that do one thing each and never loop. The
 // loops, the deadlines and the bookkeeping around them are written once, in

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks that a udev rules file gives access to exactly the receiver
 # identities that the open tries, each in one well-formed line.
 #   check_udev_rules.sh RULES_FILE CONNECTION_SOURCE

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Bash completion of kestrel: option letters and sub-letters in the case
 # typed, file names after -wrf / -wwf, drive directories after -P.
 #   completion_test.sh COMPLETION_FILE

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # `cmake --install` into a scratch root puts exactly the expected files in
 # place: binaries, compressed man pages, udev rules, bash completion, and the
 # documents the package carries.

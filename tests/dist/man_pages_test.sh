@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The man pages are lint-clean for mandoc and groff, and kestrel(1)
 # documents every option form that the shell completion offers, its exit
 # statuses and the sections a user looks for.

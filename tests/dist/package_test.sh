@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package from the build tree, checks its name, control
 # fields and contents, runs lintian on it (no errors allowed), unpacks it
 # into a scratch root and runs the unpacked kestrel.

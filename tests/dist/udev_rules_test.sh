@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The udev rules file must list exactly the receiver identities of the open,
 # each with the access keys. The checker itself is tried on broken copies.
 #   udev_rules_test.sh SOURCE_DIR

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A receiver that is plugged in but cannot be opened gets one hint line on
 // standard error; standard output stays what it is without the receiver.
 #include "harness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Without -P, kestrel finds the receiver's drive among the mounts. Each run
 // gets a private mount namespace whose /proc holds a made-up mount table, so
 // the drive can be "mounted" anywhere without a real block device. Needs the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One report and its answer end to end: the report size of each USB
 // identity, the drive files, answers that come late or never, the traced
 // code-28 answer, and a second kestrel on a drive that is in use.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fault matrix: kestrel against receivers and files that misbehave, on
 // every transport a fault applies to. For every case the run must end within
 // a stated bound, say what happened, end with status 1 when an answer did not

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // End-to-end test harness: runs the built `kestrel` against simulated
 // receivers and captures what it prints, byte for byte.
 //

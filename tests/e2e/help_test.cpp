@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The help screen end to end: on an empty command line, and for each -H once
 // a receiver is open. The text itself is pinned by the unit tests.
 #include "harness.h"

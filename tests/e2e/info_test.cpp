@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // -V end to end: the information report of a receiver that answers, one
 // whose values are all ones, one that answers with other report codes, and
 // one that does not answer at all.

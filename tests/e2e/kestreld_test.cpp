@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kestreld against clients that were written elsewhere (Hamlib's rigctl,
 // Hamlib's Python binding) and against a raw client that behaves like
 // gpredict. Every check also looks at the simulated receiver.

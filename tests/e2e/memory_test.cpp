@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The -W mode end to end: reading and storing single cells, the backup file
 // written and restored over USB HID and the drive files, and a good backup
 // that survives a receiver falling silent and a failed write.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every receiver setting end to end: what kestrel prints, the reports the
 // simulated receiver saw and the receiver's state afterwards, over USB HID
 // with a 7-byte and with a 5-byte receiver, over the drive's command files

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up end to end: the empty command line, a run with no receiver, the
 // -L listing, the four USB identities, choosing by serial number, and the
 // drive files.

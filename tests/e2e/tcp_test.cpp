@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kestrel over TCP (-T, with -P as the port) against kestrel-sim listening
 // on 127.0.0.1: the control items and tunnel messages byte for byte, what
 // every option prints over the link, and a receiver that refuses, closes,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The end-to-end tests that also run against kestrel.exe under wine carry the
 # label "windows"; the Windows build runs them by that label
 # (cmake/Windows.cmake). They cover every option on each transport (the

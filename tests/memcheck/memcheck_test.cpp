@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kestrel under valgrind's memcheck, on a sample of end-to-end runs that
 // between them take every transport, the open failures, the information
 // report, the user memory and backup file, the exits that end a run early,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hidapi stand-in, loaded the way a program would find it, and held to
 // the library's behaviour that kestrel relies on.
 #include <gtest/gtest.h>

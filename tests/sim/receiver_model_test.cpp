@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated receiver's model: every command of the catalogue decoded
 // from its own table, the answers, the state text, and the faults.
 #include "receiver_model.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kestrel-sim itself, driven through its drive files and its TCP port the
 // way a receiver's user would, without kestrel.
 #include "harness.h"

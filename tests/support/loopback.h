@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loopback sockets for the tests, the fuzz targets and the benchmarks: a
 // listener on 127.0.0.1 at a port the system picks, a client connected to a
 // port on 127.0.0.1, and a port where nothing listens. Nothing here ever

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cmdline.h"
 #include "fe_access_hint.h"
 #include "help.h"

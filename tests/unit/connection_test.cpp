@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The connection to the receiver, exercised in-process over the drive files
 // of a scratch directory and through the tunnel hooks.
 #include "commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the receiver's drive in a mount table, with fake tables that point
 // at scratch directories.
 #include "platform/posix/drive.h"

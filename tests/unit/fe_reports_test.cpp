@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bytes of every front-end report, read back from the request file of a
 // receiver drive made of two plain files in a temporary directory.
 #include "fe_interface.h"

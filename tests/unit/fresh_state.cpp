@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every unit test starts with the connection as a fresh process has it: no
 // transport open, no TCP link, every connection variable at its start value.
 // A test that leaves something open or changed cannot reach the next one,

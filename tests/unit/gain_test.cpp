@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The RF gain scale between decibels and the receiver's gain codes, and the
 // FE gain steps.
 #include "commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The help text: its shape, and its bytes through a fingerprint taken from
 // the table of lines it was written from.
 #include "help.h"

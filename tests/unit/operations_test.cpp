@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The quiet operations layer: what each result says, over the drive files
 // (a temporary directory) and a loopback port where nothing listens.
 #include "fe_interface.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform layer, on whichever system the tests run (Linux, and
 // Windows under wine): sector transfers, exclusive opens, address text,
 // networks and command-line text, and loading the HID library.

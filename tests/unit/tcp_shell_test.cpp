@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The TCP link against a small receiver inside the test, on 127.0.0.1 and an
 // ephemeral port: the exact bytes of every message, answers that are long,
 // split, stale or missing, a receiver that goes away, and the bounds on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The answer a tunnelled report reads is made of the message received for
 // that report alone: nothing stored before the report went out, and no
 // bytes of an earlier, longer message. (Found by the tcp_receive fuzz

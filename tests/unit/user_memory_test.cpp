@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // User memory cells: the backup line reader, which cells and values may be
 // stored, and restoring a file with no receiver answering (no transport
 // open, so the first store ends the restore at once; the rest of the file is

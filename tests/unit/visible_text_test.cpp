@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Device texts shown with their control characters escaped.
 #include "visible_text.h"
 

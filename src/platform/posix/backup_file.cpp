@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // POSIX implementation of the backup files.
 #include "platform/backup_file.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // POSIX: error codes (errno's) in words and by kind, what a path names, and
 // the access to USB receivers that the udev rules give.
 #include "platform/diagnose.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the receiver's USB drive among the mounted filesystems.
 //
 // The receiver shows up as a small removable drive whose top directory holds

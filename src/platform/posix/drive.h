@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Linux side of the receiver drive search (drive.h): reading the
 // kernel's mount table, and a search through a table of the caller's
 // choosing for the tests.

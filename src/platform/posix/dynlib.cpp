@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading shared libraries on POSIX systems, through the dynamic loader.
 #include "platform/dynlib.h"
 

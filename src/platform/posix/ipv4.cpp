@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading an IPv4 address text. Kept apart from the socket code so that
 // stand-ins for the sockets can share it.
 #include "platform/net.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // POSIX sockets: the socket's life and options, and the single calls that
 // the portable loops (socket.cpp) are made of. The socket is switched to
 // non-blocking mode once it exists; a wait is one poll().

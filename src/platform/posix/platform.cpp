@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // POSIX implementation of the platform layer (platform.h, and the sector
 // transfers of system.h).
 #include "platform/system.h"

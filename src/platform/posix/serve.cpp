@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // POSIX server sockets (listening, taking connections, waiting on many),
 // IPv6 address text, and the stop signals. The stop signals are blocked
 // except inside ppoll(), so a stop that arrives while a request is being

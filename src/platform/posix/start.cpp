@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // POSIX: the run needs no preparation, and command-line text is in the
 // locale's encoding.
 #include "platform/platform.h"

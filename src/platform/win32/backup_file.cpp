@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Win32 implementation of the backup files. A new backup is written to a
 // temporary file beside the old one, flushed to the disk (FlushFileBuffers)
 // and put in the old one's place with MoveFileExW, which replaces it in one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Win32: the system's error codes (GetLastError and Winsock's) in words and
 // by kind, what a path names, and what holds a USB receiver back.
 #include "platform/diagnose.h"

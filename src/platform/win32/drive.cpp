@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the receiver's USB drive on Windows, for a run whose command line
 // gives no drive path: the first removable drive whose root holds both
 // command files as plain files (not links). Network drives are never looked

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading DLLs on Windows. A library is loaded from the program's own
 // directory only: the current directory and the PATH are not searched, so
 // that no other file of the same name can take its place.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Win32 sockets (Winsock): the socket's life and options, and the single
 // calls that the portable loops (socket.cpp) are made of. Winsock is started
 // with the first socket and stopped when the run ends. The socket is

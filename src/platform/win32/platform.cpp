@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Win32 implementation of the platform layer.
 //
 // The drive's command files are opened without sharing, with write-through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Win32 server sockets (listening, taking connections, waiting on many with
 // WSAPoll), IPv6 address text, and the stop request of the console: Ctrl-C,
 // Ctrl-Break, the console window closed, the user logging off or the system

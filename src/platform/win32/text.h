@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UTF-8 and wide text in the Win32 platform layer: the utility's text is
 // UTF-8 (see plat_start), the system's names are wide.
 #pragma once
