@@ -169,9 +169,12 @@ bool parse_network(const char *text, network *n) {
 
 // The address for the log and the ready line: IPv6 in brackets.
 std::string address_text(const plat_ip &a) {
-    char text[64];
+    char text[64], bracketed[68];
     plat_ip_text(&a, text, sizeof text);
-    return a.v6 ? "[" + std::string(text) + "]" : std::string(text);
+    if (!a.v6)
+        return text;
+    snprintf(bracketed, sizeof bracketed, "[%s]", text);
+    return bracketed;
 }
 
 // Whether a client from `peer` is taken: always from loopback, and from

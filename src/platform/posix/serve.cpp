@@ -19,6 +19,8 @@
 
 #include <vector>
 
+#include "platform/socket_address.h"
+
 namespace {
 
 volatile sig_atomic_t stop_requested = 0;
@@ -26,27 +28,6 @@ sigset_t wait_mask; // the mask in force while waiting: the stop signals let thr
 
 void on_stop_signal(int) {
     stop_requested = 1;
-}
-
-} // namespace
-
-namespace {
-
-// The socket address of a:port, and its length.
-socklen_t socket_address(const plat_ip *a, uint16_t port, sockaddr_storage *sa) {
-    *sa = sockaddr_storage{};
-    if (a->v6) {
-        auto *v6 = reinterpret_cast<sockaddr_in6 *>(sa);
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(port);
-        memcpy(&v6->sin6_addr, a->bytes, 16);
-        return sizeof *v6;
-    }
-    auto *v4 = reinterpret_cast<sockaddr_in *>(sa);
-    v4->sin_family = AF_INET;
-    v4->sin_port = htons(port);
-    memcpy(&v4->sin_addr, a->bytes, 4);
-    return sizeof *v4;
 }
 
 } // namespace
@@ -74,7 +55,7 @@ bool plat_listen_on(plat_tcp *s, const plat_ip *addr, uint16_t port) {
         return false;
     int one = 1;
     sockaddr_storage sa;
-    socklen_t sa_len = socket_address(addr, port, &sa);
+    const auto sa_len = static_cast<socklen_t>(plat_detail::socket_address(addr, port, &sa));
     // An IPv6 listener takes IPv6 clients only: IPv4 ones would reach it
     // from addresses that --allow and the loopback test read as IPv6.
     // The queue of connections not yet taken holds a burst of clients
@@ -96,9 +77,7 @@ uint16_t plat_local_port(plat_tcp *s) {
     socklen_t len = sizeof sa;
     if (getsockname(s->fd, reinterpret_cast<sockaddr *>(&sa), &len) != 0)
         return 0;
-    if (sa.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<sockaddr_in6 *>(&sa)->sin6_port);
-    return ntohs(reinterpret_cast<sockaddr_in *>(&sa)->sin_port);
+    return plat_detail::port_of(sa);
 }
 
 int plat_accept_from(plat_tcp *listener, plat_tcp *client, plat_ip *peer) {
@@ -112,14 +91,8 @@ int plat_accept_from(plat_tcp *listener, plat_tcp *client, plat_ip *peer) {
             // Replies are small and each is written at once: no delay.
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             client->fd = fd;
-            if (peer != nullptr) {
-                *peer = plat_ip{};
-                peer->v6 = sa.ss_family == AF_INET6;
-                if (peer->v6)
-                    memcpy(peer->bytes, &reinterpret_cast<sockaddr_in6 *>(&sa)->sin6_addr, 16);
-                else
-                    memcpy(peer->bytes, &reinterpret_cast<sockaddr_in *>(&sa)->sin_addr, 4);
-            }
+            if (peer != nullptr)
+                *peer = plat_detail::address_of(sa);
             return 1;
         }
         if (errno == EINTR)

@@ -21,6 +21,8 @@
 
 #include <windows.h>
 
+#include "platform/socket_address.h"
+
 namespace {
 
 std::atomic<bool> stop_requested{false};
@@ -77,27 +79,6 @@ bool make_wake_connection(void) {
 
 } // namespace
 
-namespace {
-
-// The socket address of a:port, and its length.
-int socket_address(const plat_ip *a, uint16_t port, sockaddr_storage *sa) {
-    *sa = sockaddr_storage{};
-    if (a->v6) {
-        auto *v6 = reinterpret_cast<sockaddr_in6 *>(sa);
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(port);
-        memcpy(&v6->sin6_addr, a->bytes, 16);
-        return sizeof *v6;
-    }
-    auto *v4 = reinterpret_cast<sockaddr_in *>(sa);
-    v4->sin_family = AF_INET;
-    v4->sin_port = htons(port);
-    memcpy(&v4->sin_addr, a->bytes, 4);
-    return sizeof *v4;
-}
-
-} // namespace
-
 bool plat_ipv6_parse(const char *text, uint8_t bytes[16]) {
     IN6_ADDR a{};
     if (text == nullptr || InetPtonA(AF_INET6, text, &a) != 1)
@@ -119,7 +100,7 @@ bool plat_listen_on(plat_tcp *s, const plat_ip *addr, uint16_t port) {
     if (!plat_sock_create(s, addr->v6))
         return false;
     sockaddr_storage sa;
-    const int sa_len = socket_address(addr, port, &sa);
+    const int sa_len = plat_detail::socket_address(addr, port, &sa);
     // An IPv6 listener takes IPv6 clients only (Windows' default, made sure
     // of): IPv4 ones would reach it from addresses that --allow and the
     // loopback test read as IPv6.
@@ -144,9 +125,7 @@ uint16_t plat_local_port(plat_tcp *s) {
     int len = sizeof sa;
     if (getsockname(sock_of(s), reinterpret_cast<sockaddr *>(&sa), &len) != 0)
         return 0;
-    if (sa.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<sockaddr_in6 *>(&sa)->sin6_port);
-    return ntohs(reinterpret_cast<sockaddr_in *>(&sa)->sin_port);
+    return plat_detail::port_of(sa);
 }
 
 int plat_accept_from(plat_tcp *listener, plat_tcp *client, plat_ip *peer) {
@@ -167,14 +146,8 @@ int plat_accept_from(plat_tcp *listener, plat_tcp *client, plat_ip *peer) {
     // Replies are small and each is written at once: no delay.
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof one);
     client->handle = sock;
-    if (peer != nullptr) {
-        *peer = plat_ip{};
-        peer->v6 = sa.ss_family == AF_INET6;
-        if (peer->v6)
-            memcpy(peer->bytes, &reinterpret_cast<sockaddr_in6 *>(&sa)->sin6_addr, 16);
-        else
-            memcpy(peer->bytes, &reinterpret_cast<sockaddr_in *>(&sa)->sin_addr, 4);
-    }
+    if (peer != nullptr)
+        *peer = plat_detail::address_of(sa);
     return 1;
 }
 
