@@ -124,14 +124,23 @@ long plat_backup_create_temp(const plat_backup_target *target, plat_backup_file 
     return ERROR_FILE_EXISTS;
 }
 
-long plat_backup_open_in_place(const plat_backup_target *target, plat_backup_file *file) {
+namespace {
+
+// Opens `name`, which exists, for writing, sharing it as `share` allows.
+long open_existing_for_writing(const char *name, DWORD share, plat_backup_file *file) {
     *file = plat_backup_file{};
-    HANDLE h = CreateFileW(plat_widen(target->path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(plat_widen(name).c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return last_error_or(ERROR_OPEN_FAILED);
     file->handle = reinterpret_cast<intptr_t>(h);
     return 0;
+}
+
+} // namespace
+
+long plat_backup_open_in_place(const plat_backup_target *target, plat_backup_file *file) {
+    return open_existing_for_writing(target->path, FILE_SHARE_READ, file);
 }
 
 long plat_backup_overwrite(plat_backup_file *file, const void *data, size_t size) {
@@ -158,15 +167,8 @@ long plat_backup_overwrite(plat_backup_file *file, const void *data, size_t size
 }
 
 long plat_backup_open_direct(const char *name, plat_backup_file *file) {
-    *file = plat_backup_file{};
     // Only for what is not a regular file (the console, a pipe): it exists.
-    HANDLE h =
-        CreateFileW(plat_widen(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return last_error_or(ERROR_OPEN_FAILED);
-    file->handle = reinterpret_cast<intptr_t>(h);
-    return 0;
+    return open_existing_for_writing(name, FILE_SHARE_READ | FILE_SHARE_WRITE, file);
 }
 
 long plat_backup_write(plat_backup_file *file, const void *data, size_t size) {
