@@ -131,10 +131,7 @@ bool parse_listen(const char *text, plat_ip *addr, long *port) {
     const size_t host_len = static_cast<size_t>(colon - text) - (bracketed ? 2 : 0);
     memcpy(host, text + (bracketed ? 1 : 0), host_len);
     host[host_len] = '\0';
-    char *end = nullptr;
-    *port = strtol(colon + 1, &end, 10);
-    if (!(colon[1] >= '0' && colon[1] <= '9' && *end == '\0' && *port >= 0 && *port <= 65535) ||
-        !parse_address(host, addr) || addr->v6 != bracketed)
+    if (!parse_port(colon + 1, port) || !parse_address(host, addr) || addr->v6 != bracketed)
         return false;
     static const uint8_t v4_mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
     return addr->v6 ? addr->bytes[0] != 0xff && memcmp(addr->bytes, v4_mapped, 12) != 0
