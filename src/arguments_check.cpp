@@ -12,14 +12,6 @@
 
 namespace {
 
-bool is_option(const char *a) {
-    return a[0] == '-';
-}
-
-int upper_letter(char c) {
-    return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
-}
-
 // The example of the plain form of a letter: "14100000" for -F.
 const char *example_of(int letter) {
     const option_row *row = plain_option(letter);
@@ -228,7 +220,7 @@ void check_arguments(const command_line &line, const receiver_choice &choice) {
         fprintf(stderr,
                 "kestrel: %s: the text is longer than %zu characters, so no receiver is opened; "
                 "give it whole, as in -%c%s\n",
-                r, RECEIVER_TEXT_SIZE - 1, r[1], example_of(upper_letter(r[1])));
+                r, RECEIVER_TEXT_SIZE - 1, r[1], find_option(r)->example);
     else
         fprintf(stderr,
                 "kestrel: %s: with -T the TCP port is a number from %lld to %lld, so no "

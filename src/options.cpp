@@ -92,11 +92,11 @@ bool sub_matches(const char *text, const option_row &row) {
     return true;
 }
 
+} // namespace
+
 bool is_option(const char *a) {
     return a[0] == '-';
 }
-
-} // namespace
 
 const option_row *find_option(const char *a) {
     if (!is_option(a) || a[1] == '\0')

@@ -59,6 +59,8 @@ struct option_row {
 extern const option_row option_table[];
 extern const size_t option_table_size;
 
+// True when argument `a` is written as an option (it begins with '-').
+bool is_option(const char *a);
 // The form that the argument `a` (starting with "-") is, or null when no
 // form matches: a letter kestrel does not have, a long option it does not
 // have, or a -W without r or w.
